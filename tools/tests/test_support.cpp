@@ -1,0 +1,66 @@
+#include "test_support.h"
+
+#include <shellapi.h>
+#include <tools/text.h>
+#include <tools/win_except.h>
+
+namespace testing {
+
+scratch_dir::scratch_dir() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + L"orri-" + tools::guid_to_string(tools::new_guid()).substr(1, 8);
+    if (!CreateDirectoryW(path_.c_str(), nullptr)) tools::throw_last_error();
+}
+
+scratch_dir::~scratch_dir() {
+    std::wstring from = path_ + L'\0';
+    SHFILEOPSTRUCTW op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationW(&op);
+}
+
+DWORD run_process(const std::wstring& command_line, std::string* output, DWORD timeout_ms) {
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    HANDLE read_end = nullptr, write_end = nullptr;
+    if (output && !CreatePipe(&read_end, &write_end, &sa, 0)) return static_cast<DWORD>(-1);
+    if (read_end) SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    if (output) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = write_end;
+        si.hStdError = write_end;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    }
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = command_line;
+    BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &si, &pi);
+    if (write_end) CloseHandle(write_end);
+    if (!ok) {
+        if (read_end) CloseHandle(read_end);
+        return static_cast<DWORD>(-1);
+    }
+    if (output) {
+        char buf[4096];
+        DWORD n;
+        while (ReadFile(read_end, buf, sizeof(buf), &n, nullptr) && n) output->append(buf, n);
+        CloseHandle(read_end);
+    }
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(pi.hProcess, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    else TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
+std::wstring env(const wchar_t* name) {
+    wchar_t buf[4096];
+    DWORD n = GetEnvironmentVariableW(name, buf, 4096);
+    return (n && n < 4096) ? std::wstring(buf, n) : std::wstring();
+}
+
+}  // namespace testing

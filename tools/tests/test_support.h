@@ -1,0 +1,28 @@
+// Helpers shared by the test executables: scratch folders and Wine-side paths.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace testing {
+
+// A fresh empty folder under the prefix's temp folder, removed with everything in it on destruction.
+class scratch_dir {
+public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// Runs a command line in a new process, waits at most timeout_ms, returns its exit code (or -1).
+DWORD run_process(const std::wstring& command_line, std::string* output = nullptr, DWORD timeout_ms = 60000);
+
+// An environment variable of the test run, empty when not set.
+std::wstring env(const wchar_t* name);
+
+}  // namespace testing

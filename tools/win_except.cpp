@@ -1,0 +1,35 @@
+#include "win_except.h"
+#include "text.h"
+
+#include <cwchar>
+
+namespace tools {
+
+win_except::win_except(DWORD code) : code_(code), message_(to_narrow(format_win_error(code).c_str())) {}
+
+namespace {
+bool system_message(DWORD code, LANGID lang, std::wstring& out) {
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, lang,
+                             reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (n == 0 || !buffer) return false;
+    out.assign(buffer, n);
+    LocalFree(buffer);
+    return true;
+}
+}  // namespace
+
+std::wstring format_win_error(DWORD code) {
+    std::wstring text;
+    if (system_message(code, GetUserDefaultLangID(), text) || system_message(code, GetSystemDefaultLangID(), text))
+        return text;
+    wchar_t hex[16];
+    swprintf(hex, 16, L"%lX", static_cast<unsigned long>(code));
+    return L"Undefined error #" + std::wstring(hex);
+}
+
+void throw_last_error() { throw win_except(GetLastError()); }
+
+void throw_invalid_thread() { throw win_except(ERROR_INVALID_THREAD_ID); }
+
+}  // namespace tools
