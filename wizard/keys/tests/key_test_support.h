@@ -1,0 +1,40 @@
+// Helpers of the key tests: containers in the user's key set, and key files handed to the host-side check.
+#pragma once
+#include <windows.h>
+#include <wincrypt.h>
+#include <string>
+#include <tools/text.h>
+
+namespace keytest {
+
+// Whether a container of that name exists in the current user's key set of the strong provider.
+bool container_exists(const std::wstring& name);
+
+// The exchange public key held by a provider's container, as a CryptoAPI public key blob.
+tools::byte_buffer exchange_public_key(HCRYPTPROV provider);
+
+// The subject public key of a certificate, as a CryptoAPI public key blob.
+tools::byte_buffer certificate_public_key(PCCERT_CONTEXT cert);
+
+// Leaves a key file and its password (UTF-8) for the host-side openssl check, named <name>.pfx and <name>.pass,
+// plus the certificate that should have signed it as <name>.issuer.der when one is given.
+void leave_key_file(const std::wstring& name, const tools::byte_buffer& pfx, const std::wstring& password,
+                    const tools::byte_buffer& issuer_der = {});
+
+// A self-signed certificate with a fresh exchange key in its own container, removed with the object.
+class self_signed_key {
+public:
+    explicit self_signed_key(bool exportable = true);
+    ~self_signed_key();
+    self_signed_key(const self_signed_key&) = delete;
+    self_signed_key& operator=(const self_signed_key&) = delete;
+    PCCERT_CONTEXT cert() const { return cert_; }
+    const std::wstring& container() const { return container_; }
+    tools::byte_buffer public_key() const;
+
+private:
+    std::wstring container_;
+    PCCERT_CONTEXT cert_ = nullptr;
+};
+
+}  // namespace keytest

@@ -1,0 +1,101 @@
+#include <doctest.h>
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <platform/pfx_export.h>
+#include <tools/win_except.h>
+
+#include "key_test_support.h"
+
+namespace {
+
+tools::byte_buffer export_one(PCCERT_CONTEXT cert, const wchar_t* password) {
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    REQUIRE(store);
+    REQUIRE(CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_NEW, nullptr));
+    tools::byte_buffer blob;
+    bool ok = platform::write_pfx(store, password, blob);
+    DWORD error = GetLastError();
+    CertCloseStore(store, 0);
+    if (!ok) throw tools::win_except(error);
+    return blob;
+}
+
+// Opens a PKCS#12 blob with the system's import, keeping its key in memory only.
+struct imported {
+    HCERTSTORE store = nullptr;
+    DWORD error = 0;
+    imported(const tools::byte_buffer& blob, const wchar_t* password) {
+        CRYPT_DATA_BLOB data{static_cast<DWORD>(blob.size()), const_cast<BYTE*>(blob.data())};
+        store = PFXImportCertStore(&data, password, CRYPT_EXPORTABLE | PKCS12_NO_PERSIST_KEY);
+        error = GetLastError();
+    }
+    ~imported() {
+        if (store) CertCloseStore(store, 0);
+    }
+};
+
+}  // namespace
+
+TEST_CASE("the PKCS#12 writer's files open with their password and give back the certificate and its key") {
+    keytest::self_signed_key key;
+    const wchar_t* password = L"pass w0rd \"+,;#";
+    tools::byte_buffer blob = export_one(key.cert(), password);
+    keytest::leave_key_file(L"writer", blob, password);
+
+    imported back(blob, password);
+    REQUIRE(back.store);
+    int count = 0;
+    PCCERT_CONTEXT cert = nullptr;
+    while ((cert = CertEnumCertificatesInStore(back.store, cert)) != nullptr) {
+        ++count;
+        CHECK(CertCompareCertificate(X509_ASN_ENCODING, cert->pCertInfo, key.cert()->pCertInfo));
+        // An import that keeps its key in memory hangs the key's provider on the certificate.
+        CERT_KEY_CONTEXT context{};
+        DWORD size = sizeof(context);
+        REQUIRE(CertGetCertificateContextProperty(cert, CERT_KEY_CONTEXT_PROP_ID, &context, &size));
+        CHECK(keytest::exchange_public_key(context.hCryptProv) == key.public_key());
+    }
+    CHECK(count == 1);
+
+    SUBCASE("a wrong password opens nothing") {
+        imported wrong(blob, L"pass w0rd \"+,");
+        CHECK_FALSE(wrong.store);
+    }
+    SUBCASE("each file has its own salts") {
+        CHECK(export_one(key.cert(), password) != blob);
+    }
+}
+
+TEST_CASE("the PKCS#12 writer encodes a password beyond ASCII as PKCS#12 says") {
+    // Wine's own import cannot take such a password; host openssl reads this file.
+    keytest::self_signed_key key;
+    const wchar_t* password = L"p\u00e4ss w\u00f6rd \u20ac";
+    keytest::leave_key_file(L"writer-unicode", export_one(key.cert(), password), password);
+}
+
+TEST_CASE("the PKCS#12 writer protects with the empty password when none is given") {
+    keytest::self_signed_key key;
+    tools::byte_buffer blob = export_one(key.cert(), nullptr);
+    keytest::leave_key_file(L"writer-empty", blob, L"");
+    imported back(blob, L"");
+    CHECK(back.store);
+}
+
+TEST_CASE("the PKCS#12 writer refuses a key that may not leave its container") {
+    keytest::self_signed_key key(false);
+    CHECK_THROWS_AS(export_one(key.cert(), L"secret"), tools::win_except);
+}
+
+TEST_CASE("the platform export falls back to our writer where the system cannot export") {
+    keytest::self_signed_key key;
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    REQUIRE(store);
+    REQUIRE(CertAddCertificateContextToStore(store, key.cert(), CERT_STORE_ADD_NEW, nullptr));
+    tools::byte_buffer blob;
+    bool ok = platform::export_pfx(store, L"secret", blob);
+    CertCloseStore(store, 0);
+    REQUIRE(ok);
+    imported back(blob, L"secret");
+    CHECK(back.store);
+}
