@@ -17,18 +17,42 @@ bool delete_container(const wchar_t* name, const wchar_t* provider, DWORD type, 
     return CryptAcquireContextW(&unused, name, provider, type, CRYPT_DELETEKEYSET | (flags & CRYPT_MACHINE_KEYSET)) != FALSE;
 }
 
-// The containers that one import makes. Its own ones are deleted again unless kept; the ones the
-// platform's import persisted in spite of PKCS12_NO_PERSIST_KEY (Wine writes every key into the
-// user's default container) are always deleted, so no exportable copy of a key stays behind.
+// Whether the container's key (either kind) is the certificate's public key.
+bool container_holds_key_of(const std::wstring& name, const std::wstring& provider, DWORD type, PCCERT_CONTEXT cert) {
+    HCRYPTPROV raw = 0;
+    if (!CryptAcquireContextW(&raw, name.c_str(), provider.c_str(), type, 0)) return false;
+    auto_crypt_prov prov(raw);
+    for (DWORD spec : {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)}) {
+        DWORD size = 0;
+        if (!CryptExportPublicKeyInfo(raw, spec, X509_ASN_ENCODING, nullptr, &size)) continue;
+        byte_buffer info(size);
+        auto* key = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(info.data());
+        if (CryptExportPublicKeyInfo(raw, spec, X509_ASN_ENCODING, key, &size) &&
+            CertComparePublicKeyInfo(X509_ASN_ENCODING, key, &cert->pCertInfo->SubjectPublicKeyInfo))
+            return true;
+    }
+    return false;
+}
+
+// The containers that one import makes. Its own ones are deleted again unless kept. A container
+// that the platform's import persisted in spite of PKCS12_NO_PERSIST_KEY (Wine writes every key
+// into the user's default container) is deleted while it still holds one of the imported keys, so
+// no exportable copy stays behind; one that meanwhile holds some other key is left alone.
 class import_containers {
 public:
     ~import_containers() {
         if (!keep_)
             for (const auto& name : own_) delete_container(name.c_str(), MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0);
-        for (const auto& t : temporary_) delete_container(t.name.c_str(), t.provider.c_str(), t.type, 0);
+        for (const auto& t : temporary_)
+            for (const auto& cert : certs_)
+                if (container_holds_key_of(t.name, t.provider, t.type, cert.get())) {
+                    delete_container(t.name.c_str(), t.provider.c_str(), t.type, 0);
+                    break;
+                }
     }
     void add_own(const std::wstring& name) { own_.push_back(name); }
-    void add_temporary(HCRYPTPROV prov) {
+    void add_temporary(HCRYPTPROV prov, PCCERT_CONTEXT cert) {
+        certs_.push_back(hold_cert_context(cert));
         temporary t{prov_text(prov, PP_CONTAINER), prov_text(prov, PP_NAME), PROV_RSA_FULL};
         DWORD size = sizeof(t.type);
         if (!CryptGetProvParam(prov, PP_PROVTYPE, reinterpret_cast<BYTE*>(&t.type), &size, 0)) t.type = PROV_RSA_FULL;
@@ -54,6 +78,7 @@ private:
     }
     std::vector<std::wstring> own_;
     std::vector<temporary> temporary_;
+    std::vector<auto_cert_context> certs_;
     bool keep_ = false;
 };
 
@@ -63,7 +88,7 @@ void move_key_to_own_container(PCCERT_CONTEXT cert, import_containers& made) {
     DWORD size = sizeof(temp);
     if (!CertGetCertificateContextProperty(cert, CERT_KEY_CONTEXT_PROP_ID, &temp, &size)) return;  // no private key
 
-    made.add_temporary(temp.hCryptProv);
+    made.add_temporary(temp.hCryptProv, cert);
     HCRYPTKEY raw_key = 0;
     if (!CryptGetUserKey(temp.hCryptProv, temp.dwKeySpec, &raw_key) &&
         !CryptGetUserKey(temp.hCryptProv, temp.dwKeySpec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE, &raw_key))

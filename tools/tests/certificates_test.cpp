@@ -6,6 +6,9 @@
 #include <tools/pfx_import.h>
 #include <tools/win_except.h>
 
+#include <atomic>
+#include <thread>
+
 using testing::fixture_bytes;
 using testing::fixture_password;
 
@@ -166,4 +169,30 @@ TEST_CASE("RSA: 16 bytes round trip into 256 bytes, and a wrong ciphertext is re
     CHECK(tools::rsa_decrypt(a, sealed) == data);
     sealed[10] ^= 1;
     CHECK_THROWS_AS(tools::rsa_decrypt(a, sealed), tools::win_except);
+}
+
+TEST_CASE("view_certificate shows the system's certificate dialog") {
+    testing::imported_keys a = import_keys(L"password.pfx");
+    DWORD thread = GetCurrentThreadId();
+    std::atomic<bool> seen{false}, done{false};
+    std::thread closer([&] {
+        // Closes the first dialog that appears on the test's thread.
+        for (int i = 0; i < 400 && !done; ++i, Sleep(50))
+            EnumThreadWindows(
+                thread,
+                [](HWND w, LPARAM p) -> BOOL {
+                    wchar_t cls[16] = {};
+                    GetClassNameW(w, cls, 16);
+                    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
+                    *reinterpret_cast<std::atomic<bool>*>(p) = true;
+                    PostMessageW(w, WM_COMMAND, IDOK, 0);
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&seen));
+    });
+    bool shown = tools::view_certificate(nullptr, a[0]);
+    done = true;
+    closer.join();
+    CHECK(shown);
+    CHECK(seen);
 }

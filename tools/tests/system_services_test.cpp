@@ -96,20 +96,16 @@ TEST_CASE("ShellExecute results and their texts") {
     CHECK_FALSE(tools::shell_execute_error_text(33, text));
     CHECK_FALSE(tools::shell_execute_error_text(4000, text));
     CHECK(text == L"untouched");
-    CHECK(tools::shell_execute_error_text(2, text));
-    CHECK(text == L"The specified file was not found.");
-    CHECK(tools::shell_execute_error_text(0, text));
-    CHECK(text == L"The operating system is out of memory or resources.");
-    CHECK(tools::shell_execute_error_text(32, text));
-    CHECK(text == L"The specified DLL was not found.");
-    CHECK(tools::shell_execute_error_text(26, text));
-    CHECK(text == L"A sharing violation occurred.");
-    CHECK(tools::shell_execute_error_text(31, text));
-    CHECK(text.rfind(L"There is no application associated", 0) == 0);
-    CHECK(tools::shell_execute_error_text(4, text));
-    CHECK(text == L"ShellExecute error #4");
-    CHECK(tools::shell_execute_error_text(1, text));
-    CHECK(text == L"ShellExecute error #1");
+    struct row {
+        INT_PTR code;
+        const wchar_t* text;
+    };
+    for (row r : {row{2, L"The specified file was not found."}, row{0, L"The operating system is out of memory or resources."},
+                  row{32, L"The specified DLL was not found."}, row{26, L"A sharing violation occurred."},
+                  row{4, L"ShellExecute error #4"}, row{1, L"ShellExecute error #1"}}) {
+        CHECK(tools::shell_execute_error_text(r.code, text));
+        CHECK(text == r.text);
+    }
 }
 
 TEST_CASE("the user guide's absence is told in a message box naming the file") {
