@@ -1,0 +1,126 @@
+#include "file_watcher.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <tools/critical_section.h>
+#include <tools/hresult.h>
+
+#include "client_impersonation.h"
+#include "file_watch.h"
+
+namespace {
+
+constexpr long watched_state = 0;
+constexpr long not_watched_state = 2;
+
+struct path_less {
+    bool operator()(const std::wstring& a, const std::wstring& b) const noexcept {
+        return _wcsicmp(a.c_str(), b.c_str()) < 0;
+    }
+};
+
+using watch_list = std::vector<std::unique_ptr<server::file_watch>>;
+
+// The process-wide table of watched paths. Watches are owned by `watches_` until their threads have
+// ended; the table only names the ones still in force. A watch is destroyed (its thread joined) only
+// outside the lock, since an ending thread takes the lock to leave the table.
+class watched_file_table {
+public:
+    ~watched_file_table() { stop_all(); }
+
+    void watch(const std::wstring& path) {
+        destroy(take_finished());
+        {
+            tools::scoped_lock lock(section_);
+            if (entries_.count(path)) return;
+        }
+        auto watch = std::make_unique<server::file_watch>(path, [this](server::file_watch& w) { ended(w); });
+        tools::scoped_lock lock(section_);
+        if (entries_.count(path)) return;  // another thread was quicker: ours is stopped on the way out
+        watches_.reserve(watches_.size() + 1);
+        entries_.emplace(path, watch.get());
+        watches_.push_back(std::move(watch));
+    }
+
+    void unwatch(const std::wstring& path) {
+        tools::scoped_lock lock(section_);
+        auto found = entries_.find(path);
+        if (found == entries_.end()) return;
+        found->second->stop();
+        entries_.erase(found);
+    }
+
+    long state(const std::wstring& path) {
+        tools::scoped_lock lock(section_);
+        return entries_.count(path) ? watched_state : not_watched_state;
+    }
+
+    void stop_all() noexcept {
+        watch_list all;
+        {
+            tools::scoped_lock lock(section_);
+            entries_.clear();
+            all.swap(watches_);
+        }
+        for (auto& w : all) w->stop();
+        destroy(std::move(all));
+    }
+
+private:
+    // On the watch's own thread, when its file changed.
+    void ended(server::file_watch& watch) {
+        tools::scoped_lock lock(section_);
+        auto found = entries_.find(watch.path());
+        if (found != entries_.end() && found->second == &watch) entries_.erase(found);
+    }
+
+    watch_list take_finished() {
+        watch_list finished;
+        tools::scoped_lock lock(section_);
+        for (auto it = watches_.begin(); it != watches_.end();) {
+            if ((*it)->finished()) {
+                finished.push_back(std::move(*it));
+                it = watches_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return finished;
+    }
+
+    static void destroy(watch_list&& list) noexcept { list.clear(); }
+
+    tools::critical_section section_;
+    std::map<std::wstring, server::file_watch*, path_less> entries_;
+    watch_list watches_;
+};
+
+watched_file_table the_table;
+
+}  // namespace
+
+HRESULT WatchStorageFile(const wchar_t* path, bool watch) {
+    return tools::com_boundary([&]() -> HRESULT {
+        if (!path || !*path) return E_INVALIDARG;
+        if (watch) {
+            server::client_impersonation as_client;
+            the_table.watch(path);
+        } else {
+            the_table.unwatch(path);
+        }
+        return S_OK;
+    });
+}
+
+HRESULT GetStorageWatchState(const wchar_t* path, long* state) {
+    if (!state) return E_POINTER;
+    *state = not_watched_state;
+    return tools::com_boundary([&] {
+        if (path) *state = the_table.state(path);
+    });
+}
+
+void StopStorageFileWatchers() noexcept { the_table.stop_all(); }

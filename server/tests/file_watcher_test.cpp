@@ -1,0 +1,247 @@
+// The file watcher in this process, with changes made by other processes through the real file system.
+#include <doctest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <string>
+
+#include <server/file_watch.h>
+#include <server/file_watcher.h>
+#include <tools/tests/test_support.h>
+#include <tools/text.h>
+
+namespace {
+
+constexpr long watched = 0;
+constexpr long not_watched = 2;
+
+long state_of(const std::wstring& path) {
+    long state = -1;
+    REQUIRE(GetStorageWatchState(path.c_str(), &state) == S_OK);
+    return state;
+}
+
+// The state once it has become `expected`, or whatever it is after timeout_ms.
+long wait_for_state(const std::wstring& path, long expected, DWORD timeout_ms = 8000) {
+    DWORD start = GetTickCount();
+    long state = state_of(path);
+    while (state != expected && GetTickCount() - start < timeout_ms) {
+        Sleep(50);
+        state = state_of(path);
+    }
+    return state;
+}
+
+// Runs a command of the system's shell in a process of its own.
+void shell(const std::wstring& command) {
+    REQUIRE(testing::run_process(L"cmd.exe /c \"" + command + L"\"") == 0);
+}
+
+void create_file(const std::wstring& path, const char* text = "storage") {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE(h != INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+    CloseHandle(h);
+}
+
+int thread_count() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    REQUIRE(snapshot != INVALID_HANDLE_VALUE);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+int wait_for_thread_count(int expected, DWORD timeout_ms = 3000) {
+    DWORD start = GetTickCount();
+    int count = thread_count();
+    while (count != expected && GetTickCount() - start < timeout_ms) {
+        Sleep(20);
+        count = thread_count();
+    }
+    return count;
+}
+
+std::wstring upper(std::wstring text) {
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+// Drops every watch a failed check may have left running.
+struct watchers_stopped {
+    ~watchers_stopped() { StopStorageFileWatchers(); }
+};
+
+}  // namespace
+
+TEST_CASE("a watched file stays watched through other files' changes and ends when another process writes it") {
+    watchers_stopped guard;
+    testing::scratch_dir dir;
+    std::wstring storage = dir.file(L"storage.orrisafe");
+    create_file(storage);
+    CHECK(state_of(storage) == not_watched);
+
+    REQUIRE(WatchStorageFile(storage.c_str(), true) == S_OK);
+    CHECK(state_of(storage) == watched);
+
+    shell(L"echo other>" + dir.file(L"storage.orrisafe.txt"));
+    shell(L"echo other>" + dir.file(L"other.orrisafe"));
+    Sleep(1500);
+    CHECK(state_of(storage) == watched);
+
+    shell(L"echo changed>>" + storage);
+    CHECK(wait_for_state(storage, not_watched) == not_watched);
+}
+
+TEST_CASE("a change that follows others at once is not missed") {
+    watchers_stopped guard;
+    testing::scratch_dir dir;
+    std::wstring storage = dir.file(L"burst.orrisafe");
+    create_file(storage);
+    for (int round = 0; round < 3; ++round) {
+        CAPTURE(round);
+        REQUIRE(WatchStorageFile(storage.c_str(), true) == S_OK);
+        // Many changes to other files and then one to ours, as fast as one process can make them: the
+        // watcher is busy with earlier batches when the last one comes.
+        std::wstring burst;
+        for (int i = 0; i < 40; ++i) burst += L"echo line>" + dir.file(L"f" + std::to_wstring(i)) + L"&";
+        burst += L"echo last>>" + storage;
+        shell(burst);
+        CHECK(wait_for_state(storage, not_watched) == not_watched);
+    }
+}
+
+TEST_CASE("paths that differ in letter case are one watch with one thread, and dropping it ends the thread") {
+    watchers_stopped guard;
+    testing::scratch_dir dir;
+    std::wstring storage = dir.file(L"Case.orrisafe");
+    create_file(storage);
+    int before = thread_count();
+
+    REQUIRE(WatchStorageFile(storage.c_str(), true) == S_OK);
+    CHECK(thread_count() == before + 1);
+    REQUIRE(WatchStorageFile(upper(storage).c_str(), true) == S_OK);
+    CHECK(thread_count() == before + 1);
+    CHECK(state_of(upper(storage)) == watched);
+
+    REQUIRE(WatchStorageFile(upper(storage).c_str(), false) == S_OK);
+    CHECK(state_of(storage) == not_watched);
+    CHECK(wait_for_thread_count(before) == before);
+
+    // Dropping what is not watched changes nothing.
+    CHECK(WatchStorageFile(storage.c_str(), false) == S_OK);
+    CHECK(state_of(storage) == not_watched);
+}
+
+TEST_CASE("deleting the watched file, renaming it away or renaming another file onto its name end the watch") {
+    watchers_stopped guard;
+    testing::scratch_dir dir;
+    int before = thread_count();
+
+    std::wstring deleted = dir.file(L"deleted.orrisafe");
+    create_file(deleted);
+    REQUIRE(WatchStorageFile(deleted.c_str(), true) == S_OK);
+    shell(L"del " + deleted);
+    CHECK(wait_for_state(deleted, not_watched) == not_watched);
+
+    std::wstring renamed = dir.file(L"renamed.orrisafe");
+    create_file(renamed);
+    REQUIRE(WatchStorageFile(renamed.c_str(), true) == S_OK);
+    shell(L"ren " + renamed + L" elsewhere.orrisafe");
+    CHECK(wait_for_state(renamed, not_watched) == not_watched);
+
+    // A path whose file does not exist yet is watched for its creation.
+    std::wstring target = dir.file(L"target.orrisafe");
+    REQUIRE(WatchStorageFile(target.c_str(), true) == S_OK);
+    CHECK(state_of(target) == watched);
+    shell(L"ren " + dir.file(L"elsewhere.orrisafe") + L" target.orrisafe");
+    CHECK(wait_for_state(target, not_watched) == not_watched);
+
+    // Each ended watch's thread is gone.
+    CHECK(wait_for_thread_count(before) == before);
+}
+
+TEST_CASE("a storage in a drive root is watched in the root folder") {
+    watchers_stopped guard;
+    CHECK(server::file_watch::directory_of(L"C:\\root.orrisafe") == L"C:\\");
+    CHECK(server::file_watch::directory_of(L"C:\\folder\\inner.orrisafe") == L"C:\\folder");
+    CHECK(server::file_watch::directory_of(L"bare.orrisafe") == L".");
+
+    std::wstring storage = L"C:\\orri-watch-" + tools::guid_to_string(tools::new_guid()).substr(1, 8) + L".orrisafe";
+    create_file(storage);
+    REQUIRE(WatchStorageFile(storage.c_str(), true) == S_OK);
+    CHECK(state_of(storage) == watched);
+    shell(L"echo changed>>" + storage);
+    CHECK(wait_for_state(storage, not_watched) == not_watched);
+    DeleteFileW(storage.c_str());
+}
+
+TEST_CASE("a watch that cannot start leaves neither a table entry nor a thread") {
+    watchers_stopped guard;
+    testing::scratch_dir dir;
+    int before = thread_count();
+
+    std::wstring missing = dir.file(L"no such folder\\storage.orrisafe");
+    HRESULT hr = WatchStorageFile(missing.c_str(), true);
+    CHECK(FAILED(hr));
+    CHECK(HRESULT_FACILITY(hr) == FACILITY_WIN32);
+    CHECK(state_of(missing) == not_watched);
+
+    CHECK(WatchStorageFile(L"", true) == E_INVALIDARG);
+    CHECK(WatchStorageFile(nullptr, true) == E_INVALIDARG);
+    CHECK(FAILED(WatchStorageFile((dir.path() + L"\\").c_str(), true)));
+    CHECK(state_of(dir.path() + L"\\") == not_watched);
+    CHECK(GetStorageWatchState(missing.c_str(), nullptr) == E_POINTER);
+
+    CHECK(thread_count() == before);
+}
+
+TEST_CASE("an overflow of the folder's change list counts as a change of the watched file") {
+    testing::scratch_dir dir;
+    std::wstring storage = dir.file(L"storage.orrisafe");
+    create_file(storage);
+    HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    {
+        // A list that cannot hold even one entry of the long name below overflows at its first change.
+        server::file_watch watch(storage, [&](server::file_watch&) { SetEvent(ended); }, 32);
+        create_file(dir.file(std::wstring(120, L'x') + L".txt"), "other");
+        CHECK(WaitForSingleObject(ended, 8000) == WAIT_OBJECT_0);
+        for (int i = 0; i < 100 && !watch.finished(); ++i) Sleep(20);
+        CHECK(watch.finished());
+    }
+    ResetEvent(ended);
+    {
+        // The same watch with room for the entry sees only another file's change: no end.
+        server::file_watch watch(storage, [&](server::file_watch&) { SetEvent(ended); });
+        create_file(dir.file(std::wstring(120, L'y') + L".txt"), "other");
+        CHECK(WaitForSingleObject(ended, 1500) == WAIT_TIMEOUT);
+        CHECK_FALSE(watch.finished());
+    }
+    // Stopping by destruction does not report an end.
+    CHECK(WaitForSingleObject(ended, 0) == WAIT_TIMEOUT);
+    CloseHandle(ended);
+}
+
+TEST_CASE("teardown ends every watcher thread at once") {
+    testing::scratch_dir dir;
+    int before = thread_count();
+    std::wstring paths[3] = {dir.file(L"a.orrisafe"), dir.file(L"b.orrisafe"), dir.file(L"c.orrisafe")};
+    for (auto& p : paths) {
+        create_file(p);
+        REQUIRE(WatchStorageFile(p.c_str(), true) == S_OK);
+    }
+    CHECK(thread_count() == before + 3);
+    StopStorageFileWatchers();
+    CHECK(thread_count() == before);
+    for (auto& p : paths) CHECK(state_of(p) == not_watched);
+    // The table works again afterwards.
+    REQUIRE(WatchStorageFile(paths[0].c_str(), true) == S_OK);
+    CHECK(state_of(paths[0]) == watched);
+    StopStorageFileWatchers();
+}
