@@ -1,0 +1,50 @@
+// The element store: a storage file's tree of folders (storages) and files (streams), named by display
+// name, each carrying its identity and display name in a property set beside it.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+#include <tools/element_wrapper.h>
+#include "property_keys.h"
+
+using StorageHolder = CStorageWrapper::holder;
+using StreamHolder = CStreamWrapper::holder;
+
+// One child of a folder, as EnumChildren lists it.
+struct ChildRecord {
+    StorageHolder parent;
+    std::wstring name;
+    bool is_folder = false;
+    FILETIME access_time{}, creation_time{}, modification_time{};
+    ULONGLONG size = 0;
+};
+
+// Opens a storage file for reading and writing, exclusively. Empty on failure; result (when given)
+// receives the compound file's HRESULT.
+StorageHolder OpenStorageFile(const std::wstring& path, HRESULT* result = nullptr);
+// Releases what root holds and opens path in it; the result is root's last HRESULT.
+bool OpenStorageFile(CStorageWrapper& root, const std::wstring& path);
+
+// ElementNameProperty from a set; _com_error E_FAIL when it is not a string.
+std::wstring ReadNameProperty(IPropertySetStorage* sets, const GUID& fmtid);
+// Deletes a whole set; throws the HRESULT as a long.
+void DeletePropertySet(IPropertySetStorage* sets, const GUID& fmtid);
+
+// Whether name may name a child of folder: not empty, none of / \ : * ? " < > | nor NUL, and the
+// display path from the root to it at most 256 characters. Throws when a folder's name cannot be read.
+bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name);
+
+// Creates (failing when it exists) or opens (failing when it is missing) a child. Empty on failure,
+// with the HRESULT in folder's last HRESULT.
+StorageHolder OpenChildStorage(CStorageWrapper& folder, const std::wstring& name, bool create);
+StreamHolder OpenChildStream(CStorageWrapper& folder, const std::wstring& name, bool create);
+
+// Destroys a child and its property set.
+bool DeleteChild(CStorageWrapper& folder, const std::wstring& name);
+
+// Gives a child a new display name, keeping all its properties. Fails with STG_E_FILEALREADYEXISTS when
+// another child has the new name; no failure leaves the child without its properties.
+bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const std::wstring& new_name);
+
+// The folder's children in the compound file's order; property-set streams are not children.
+bool EnumChildren(CStorageWrapper& folder, std::vector<ChildRecord>& children);

@@ -1,0 +1,31 @@
+#include "element_store.h"
+
+#include <tools/hresult.h>
+
+namespace {
+constexpr DWORD file_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+}
+
+bool OpenStorageFile(CStorageWrapper& root, const std::wstring& path) {
+    root.SetStorage(nullptr);
+    IStorage* storage = nullptr;
+    HRESULT hr = StgOpenStorageEx(path.c_str(), file_mode, STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
+                                  reinterpret_cast<void**>(&storage));
+    root.SetLastResult(hr);
+    if (FAILED(hr)) return false;
+    root.SetStorage(storage);
+    storage->Release();
+    return true;
+}
+
+StorageHolder OpenStorageFile(const std::wstring& path, HRESULT* result) {
+    try {
+        StorageHolder root = CStorageWrapper::Make(nullptr, StorageHolder());
+        bool opened = OpenStorageFile(*root, path);
+        if (result) *result = root->LastResult();
+        return opened ? root : StorageHolder();
+    } catch (...) {
+        if (result) *result = tools::current_exception_hresult();
+        return StorageHolder();
+    }
+}
