@@ -75,15 +75,19 @@ Holder open_child(CStorageWrapper& folder, const std::wstring& name, bool create
         StorageHolder self = folder.Self();
         if (!self) _com_issue_error(E_POINTER);
         bstr_variant name_value(name), id_value(tools::guid_to_string(tools::new_guid()));
-        if (create) {
-            // A set left behind by an element that is gone must not lend its properties to a new one.
-            if (!child_type(storage_of(folder), hashed)) check(drop_set(child_sets(folder).get(), fmtid));
-        }
         Holder child = open(storage_of(folder), hashed, self);
-        if (create && !(child->WriteProperty(ElementNameProperty, name_value.value) &&
-                        child->WriteProperty(ElementIdProperty, id_value.value))) {
+        if (!create) {
+            folder.SetLastResult(S_OK);
+            return child;
+        }
+        // The create succeeded, so no element had this name: a set under its hash was left behind by one
+        // that is gone, and must not lend its properties to the new one.
+        HRESULT hr = drop_set(child_sets(folder).get(), fmtid);
+        if (SUCCEEDED(hr) && !(child->WriteProperty(ElementNameProperty, name_value.value) &&
+                               child->WriteProperty(ElementIdProperty, id_value.value)))
+            hr = child->LastResult();
+        if (FAILED(hr)) {
             // No element without its name and identity: the new one and its set go again.
-            HRESULT hr = child->LastResult();
             child.release();
             storage_of(folder)->DestroyElement(hashed.c_str());
             drop_set(child_sets(folder).get(), fmtid);

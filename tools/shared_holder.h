@@ -1,6 +1,7 @@
 // A reference-counted holder of one polymorphic object, deleted through its virtual destructor at count zero.
 #pragma once
 #include <new>
+#include <type_traits>
 #include <utility>
 #include "root_object.h"
 
@@ -36,6 +37,10 @@ public:
         if (block) ++block->count;
         return h;
     }
+
+    // A holder of a derived object converts to a holder of its base, sharing the same count.
+    template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*> && !std::is_same_v<U, T>>>
+    shared_holder(const shared_holder<U>& other) noexcept : shared_holder(from_block(other.block())) {}
 
     shared_holder(const shared_holder& other) noexcept : block_(other.block_) {
         if (block_) ++block_->count;

@@ -418,6 +418,16 @@ TEST_CASE("deleting a child removes it and its set") {
     auto again = OpenChildStorage(*root, L"gone", true);
     REQUIRE(again);
     CHECK(child_names(*again).empty());
+
+    // A set that no element owns lends nothing to a new element of that name.
+    auto sets = again->GetPropertySetStorage();
+    WriteNamedProperty(sets.get(), ElementNameHash(L"ghost"), CommentProperty, variant(L"stale").v);
+    WriteNamedProperty(sets.get(), ElementNameHash(L"ghost"), ElementIdProperty, variant(L"{stale}").v);
+    auto ghost = OpenChildStream(*root, L"ghost", true);
+    REQUIRE(ghost);
+    CHECK(read_text(*ghost, CommentProperty) == L"<empty>");
+    CHECK(is_guid_text(read_text(*ghost, ElementIdProperty)));
+    CHECK(read_text(*ghost, ElementNameProperty) == L"ghost");
 }
 
 TEST_CASE("storage files: not a compound file, missing, or held elsewhere is a clear failure") {

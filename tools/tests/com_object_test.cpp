@@ -142,6 +142,11 @@ TEST_CASE("shared_holder shares one count and deletes through the virtual destru
         tools::shared_holder<tracked> moved = std::move(c);
         CHECK_FALSE(c);
         CHECK(moved.use_count() == 1);
+        tools::shared_holder<tools::root_object> base = moved;
+        CHECK(base.use_count() == 2);
+        CHECK(base.get() == static_cast<tools::root_object*>(moved.get()));
+        moved.release();
+        CHECK(deleted == 0);
     }
     CHECK(deleted == 1);
     tools::shared_holder<tracked> empty;
