@@ -17,10 +17,10 @@ bool delete_container(const wchar_t* name, const wchar_t* provider, DWORD type, 
     return CryptAcquireContextW(&unused, name, provider, type, CRYPT_DELETEKEYSET | (flags & CRYPT_MACHINE_KEYSET)) != FALSE;
 }
 
-// Whether the container's key (either kind) is the certificate's public key.
-bool container_holds_key_of(const std::wstring& name, const std::wstring& provider, DWORD type, PCCERT_CONTEXT cert) {
+// Which kind of key of the container is the certificate's public key; 0 when neither.
+DWORD container_key_of(const std::wstring& name, const std::wstring& provider, DWORD type, PCCERT_CONTEXT cert) {
     HCRYPTPROV raw = 0;
-    if (!CryptAcquireContextW(&raw, name.c_str(), provider.c_str(), type, 0)) return false;
+    if (!CryptAcquireContextW(&raw, name.c_str(), provider.c_str(), type, 0)) return 0;
     auto_crypt_prov prov(raw);
     for (DWORD spec : {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)}) {
         DWORD size = 0;
@@ -29,15 +29,26 @@ bool container_holds_key_of(const std::wstring& name, const std::wstring& provid
         auto* key = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(info.data());
         if (CryptExportPublicKeyInfo(raw, spec, X509_ASN_ENCODING, key, &size) &&
             CertComparePublicKeyInfo(X509_ASN_ENCODING, key, &cert->pCertInfo->SubjectPublicKeyInfo))
-            return true;
+            return spec;
     }
-    return false;
+    return 0;
 }
+
+// Replaces a container's key of that kind by a new one that cannot be exported. The container
+// itself stays: deleting it would make a concurrent import in another process fail, as Wine's
+// import first tries to create the container and then opens the one that exists.
+void overwrite_key(const std::wstring& name, const std::wstring& provider, DWORD type, DWORD spec) {
+    HCRYPTPROV raw = 0;
+    if (!CryptAcquireContextW(&raw, name.c_str(), provider.c_str(), type, 0)) return;
+    auto_crypt_prov prov(raw);
+    HCRYPTKEY key = 0;
+    if (CryptGenKey(raw, spec, 0, &key)) CryptDestroyKey(key);
+}  // the provider writes its keys when released
 
 // The containers that one import makes. Its own ones are deleted again unless kept. A container
 // that the platform's import persisted in spite of PKCS12_NO_PERSIST_KEY (Wine writes every key
-// into the user's default container) is deleted while it still holds one of the imported keys, so
-// no exportable copy stays behind; one that meanwhile holds some other key is left alone.
+// into the user's default container) loses the imported key while it still holds it, so no
+// exportable copy stays behind; one that meanwhile holds some other key is left alone.
 class import_containers {
 public:
     ~import_containers() {
@@ -45,8 +56,8 @@ public:
             for (const auto& name : own_) delete_container(name.c_str(), MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0);
         for (const auto& t : temporary_)
             for (const auto& cert : certs_)
-                if (container_holds_key_of(t.name, t.provider, t.type, cert.get())) {
-                    delete_container(t.name.c_str(), t.provider.c_str(), t.type, 0);
+                if (DWORD spec = container_key_of(t.name, t.provider, t.type, cert.get())) {
+                    overwrite_key(t.name, t.provider, t.type, spec);
                     break;
                 }
     }
@@ -147,9 +158,9 @@ cert_list import_pfx(const byte_buffer& pfx, const wchar_t* password) {
         raw = try_import(pfx, nullptr);
     }
     if (!raw) throw_import_failure(pfx, GetLastError());
+    import_containers made;  // after the store is closed, so that its providers have written their keys
     auto_cert_store store(raw);
 
-    import_containers made;
     cert_list out;
     PCCERT_CONTEXT c = nullptr;
     while ((c = CertEnumCertificatesInStore(raw, c))) {

@@ -44,6 +44,19 @@ TEST_CASE("an imported key lives in a container of its own, named on its certifi
     CHECK_NOTHROW(tools::delete_key_container(certs[0]));
 }
 
+TEST_CASE("once the imported certificates are gone and their containers deleted, no copy of the key is left") {
+    PCCERT_CONTEXT bare = nullptr;
+    {
+        testing::imported_keys certs(tools::import_pfx(fixture_bytes(L"password.pfx"), fixture_password));
+        REQUIRE(certs.size() == 1);
+        // A context of its own, which shares no properties (and no provider) with the imported one.
+        bare = CertCreateCertificateContext(X509_ASN_ENCODING, certs[0].get()->pbCertEncoded, certs[0].get()->cbCertEncoded);
+    }
+    REQUIRE(bare);
+    tools::auto_cert_context held(bare);
+    CHECK(testing::containers_holding_key_of(held.get()).empty());
+}
+
 TEST_CASE("two imports of different keys keep both keys usable") {
     testing::imported_keys a(tools::import_pfx(fixture_bytes(L"password.pfx"), fixture_password));
     testing::imported_keys b(tools::import_pfx(fixture_bytes(L"legacy.pfx"), fixture_password));
