@@ -187,6 +187,8 @@ HRESULT parse_property_set(const BYTE* data, size_t size, property_set_image& im
     if (offset < header_size + set_entry_size || offset > size || size - offset < 8) return STG_E_INVALIDHEADER;
     const BYTE* section = data + offset;
     size_t section_size = get32(section), count = get32(section + 4);
+    // A writer may leave out the padding after the last value (Wine does); more than that is damage.
+    if (section_size > size - offset && section_size - (size - offset) < 4) section_size = size - offset;
     if (section_size < 8 || section_size > size - offset) return STG_E_INVALIDHEADER;
     if (count > (section_size - 8) / 8) return STG_E_INVALIDHEADER;
 

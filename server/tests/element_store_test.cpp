@@ -95,6 +95,23 @@ bool is_guid_text(const std::wstring& text) {
 
 }  // namespace
 
+namespace {
+std::wstring beside_this_program(const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + name;
+}
+}  // namespace
+
+TEST_CASE("storage file held by another process") {
+    std::wstring path = testing::env(L"ORRI_STORE_CHILD");
+    if (path.empty()) return;  // only as the child of the storage-file test
+    HRESULT hr = S_OK;
+    CHECK_FALSE(OpenStorageFile(path, &hr));
+    CHECK(hr == STG_E_SHAREVIOLATION);
+}
+
 TEST_CASE("HashedElementName: fixed vectors of the platform's HashData over the lower-cased name") {
     struct vector_case {
         const wchar_t* name;
@@ -463,6 +480,17 @@ TEST_CASE("storage files: not a compound file, missing, or held elsewhere is a c
     CloseHandle(held);
     CHECK(OpenStorageFile(path, &hr));
 
+    // Another process cannot open what this one holds.
+    root = reopen(path);
+    SetEnvironmentVariableW(L"ORRI_STORE_CHILD", path.c_str());
+    std::string output;
+    DWORD code = testing::run_process(L"\"" + beside_this_program(L"server_tests.exe") + L"\" -tc=\"storage file held by another process\"", &output);
+    SetEnvironmentVariableW(L"ORRI_STORE_CHILD", nullptr);
+    INFO(output);
+    CHECK(code == 0);
+    CHECK(output.find("assertions: 2 | 2 passed") != std::string::npos);
+    root.release();
+
     // The wrapper form keeps the failure as its last HRESULT and holds nothing afterwards.
     CStorageWrapper wrapper(nullptr, {});
     CHECK_FALSE(OpenStorageFile(wrapper, text));
@@ -517,15 +545,6 @@ TEST_CASE("root properties of every type survive closing and reopening; Wine rea
     CHECK(value.vt == VT_BOOL);
     CHECK(value.boolVal == VARIANT_TRUE);
 }
-
-namespace {
-std::wstring beside_this_program(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1) + name;
-}
-}  // namespace
 
 TEST_CASE("a sample storage for the host-side reader") {
     testing::com_apartment com;
