@@ -108,6 +108,10 @@ void move_key_to_own_container(PCCERT_CONTEXT cert, import_containers& made) {
     DWORD length = 0;
     check_win(CryptExportKey(key.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &length));
     byte_buffer blob(length);
+    struct wipe {
+        byte_buffer& bytes;
+        ~wipe() { SecureZeroMemory(bytes.data(), bytes.size()); }
+    } wipe_blob{blob};  // the private key in the clear, on every path
     check_win(CryptExportKey(key.get(), 0, PRIVATEKEYBLOB, 0, blob.data(), &length));
     blob.resize(length);
     // Stored as the exchange key, whatever the file called it: that is the key the programs ask for.
@@ -120,10 +124,7 @@ void move_key_to_own_container(PCCERT_CONTEXT cert, import_containers& made) {
     {
         auto_crypt_prov provider(raw_prov);
         HCRYPTKEY imported = 0;
-        BOOL ok = CryptImportKey(raw_prov, blob.data(), static_cast<DWORD>(blob.size()), 0, CRYPT_EXPORTABLE, &imported);
-        DWORD error = GetLastError();
-        SecureZeroMemory(blob.data(), blob.size());
-        if (!ok) throw win_except(error);
+        check_win(CryptImportKey(raw_prov, blob.data(), static_cast<DWORD>(blob.size()), 0, CRYPT_EXPORTABLE, &imported));
         CryptDestroyKey(imported);
     }  // other handles see the key only once this one is released
 
