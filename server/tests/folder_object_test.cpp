@@ -1,0 +1,374 @@
+// Folder objects over real storage files, in one apartment: opening, creating, naming, listing, finding,
+// renaming and deleting, and the bookkeeping that keeps one object per open folder.
+#include <doctest.h>
+#include <windows.h>
+
+#include <orrisafe.h>
+
+#include <string>
+#include <vector>
+
+#include <element_store.h>
+#include <open_storage_table.h>
+#include <storage_object.h>
+#include <tools/interface_holder.h>
+#include <tools/tests/test_support.h>
+
+#include "object_test_support.h"
+
+using object_testing::bstr;
+using object_testing::name_of;
+using Folder = tools::interface_holder<IStorageFolder>;
+using File = tools::interface_holder<IStorageFile>;
+
+namespace {
+
+constexpr HRESULT not_found = STG_E_FILENOTFOUND;
+constexpr HRESULT already_exists = STG_E_FILEALREADYEXISTS;
+
+struct apartment {
+    apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~apartment() { CoUninitialize(); }
+};
+
+// A storage file opened as the server opens it, with the server's table of open storages.
+struct open_storage {
+    apartment com;
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"test.orrisafe");
+    COpenStorageTable table{L"", nullptr, nullptr};
+    Folder root;
+
+    open_storage() {
+        object_testing::create_storage_file(path);
+        HRESULT hr = E_FAIL;
+        root.reset(CStorageObject::CreateRootFolder(table, path, &hr));
+        REQUIRE(hr == S_OK);
+        REQUIRE(root);
+    }
+    ~open_storage() { root.reset(); }
+
+    Folder folder(IStorageFolder* in, const std::wstring& name, VARIANT_BOOL create, HRESULT expected = S_OK) {
+        Folder out;
+        CHECK(in->OpenFolder(bstr(name), create, out.put()) == expected);
+        if (expected != S_OK) CHECK_FALSE(out);
+        return out;
+    }
+    File file(IStorageFolder* in, const std::wstring& name, VARIANT_BOOL create, HRESULT expected = S_OK) {
+        File out;
+        CHECK(in->OpenFile(bstr(name), create, out.put()) == expected);
+        if (expected != S_OK) CHECK_FALSE(out);
+        return out;
+    }
+};
+
+std::vector<std::wstring> listing(IStorageFolder* folder) {
+    tools::interface_holder<IElementEnum> elements;
+    REQUIRE(folder->EnumElements(elements.put()) == S_OK);
+    std::vector<std::wstring> names;
+    tools::interface_holder<IElementInfo> info;
+    while (elements->Next(info.put()) == S_OK) {
+        long type = 0;
+        info->GetType(&type);
+        names.push_back((type == 1 ? L"folder " : L"file ") + name_of(info.get()));
+    }
+    return names;
+}
+
+std::wstring text_of(const VARIANT& v) { return v.vt == VT_BSTR ? std::wstring(v.bstrVal, SysStringLen(v.bstrVal)) : L"<not text>"; }
+
+const GUID comment_key = {0xF64FAA41, 0x9EC6, 0x4361, {0x88, 0x94, 0x7F, 0x29, 0x52, 0x25, 0x64, 0x82}};
+
+}  // namespace
+
+TEST_CASE("a root folder reports itself as the storage file and is entered in the server's table") {
+    open_storage s;
+    long type = 0;
+    CHECK(s.root->GetType(&type) == S_OK);
+    CHECK(type == 1);
+    VARIANT_BOOL root = VARIANT_FALSE;
+    CHECK(s.root->IsRoot(&root) == S_OK);
+    CHECK(root == VARIANT_TRUE);
+    // The root's name is the one the compound file reports: the file's path.
+    std::wstring name = name_of(s.root.get());
+    CHECK(name.size() >= 13);
+    CHECK(_wcsicmp(name.substr(name.size() - 13).c_str(), L"test.orrisafe") == 0);
+    CHECK(s.table.Find(s.path) != nullptr);
+    CHECK(s.table.Find(L"TEST.ORRISAFE") == nullptr);
+    // Released by its last holder, it leaves the table and closes the file.
+    s.root.reset();
+    CHECK(s.table.Empty());
+    CHECK(object_testing::file_is_free(s.path));
+}
+
+TEST_CASE("a storage file that cannot be opened makes no root folder") {
+    apartment com;
+    testing::scratch_dir dir;
+    COpenStorageTable table(L"", nullptr, nullptr);
+    HRESULT hr = S_OK;
+    CHECK(CStorageObject::CreateRootFolder(table, dir.file(L"missing.orrisafe"), &hr) == nullptr);
+    CHECK(FAILED(hr));
+    // A file that is not a compound file.
+    std::wstring text = dir.file(L"text.orrisafe");
+    HANDLE h = CreateFileW(text.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(h, "not a storage", 13, &written, nullptr);
+    CloseHandle(h);
+    CHECK(CStorageObject::CreateRootFolder(table, text, &hr) == nullptr);
+    CHECK(FAILED(hr));
+    CHECK(table.Empty());
+}
+
+TEST_CASE("folders open as one object per name and are created only by VARIANT_TRUE") {
+    open_storage s;
+    s.folder(s.root.get(), L"Docs", 1, not_found);  // 1 is not VARIANT_TRUE
+    CHECK(listing(s.root.get()).empty());
+    Folder docs = s.folder(s.root.get(), L"Docs", VARIANT_TRUE);
+    REQUIRE(docs);
+    Folder again = s.folder(s.root.get(), L"DOCS", 0);
+    CHECK(again.get() == docs.get());
+    // Already open: taken from the table, the create flag does not matter.
+    Folder created_again = s.folder(s.root.get(), L"docs", VARIANT_TRUE);
+    CHECK(created_again.get() == docs.get());
+    CHECK(name_of(docs.get()) == L"Docs");
+    VARIANT_BOOL root = VARIANT_TRUE;
+    CHECK(docs->IsRoot(&root) == S_OK);
+    CHECK(root == VARIANT_FALSE);
+
+    // Two parts, created level by level.
+    Folder deep = s.folder(s.root.get(), L"Docs\\2024", VARIANT_TRUE);
+    REQUIRE(deep);
+    CHECK(name_of(deep.get()) == L"2024");
+    CHECK(listing(docs.get()) == std::vector<std::wstring>{L"folder 2024"});
+    // A trailing backslash adds nothing; two in a row end the path.
+    CHECK(s.folder(s.root.get(), L"Docs\\", 0).get() == docs.get());
+    CHECK(s.folder(s.root.get(), L"Docs\\\\2024", 0).get() == docs.get());
+    // No part at all.
+    s.folder(s.root.get(), L"", VARIANT_TRUE, E_FAIL);
+    s.folder(s.root.get(), L"\\Docs", VARIANT_TRUE, E_FAIL);
+    Folder none;
+    CHECK(s.root->OpenFolder(nullptr, VARIANT_TRUE, none.put()) == E_FAIL);
+
+    // An existing folder that is not open is not created again.
+    deep.reset();
+    s.folder(s.root.get(), L"Docs\\2024", VARIANT_TRUE, already_exists);
+    s.folder(s.root.get(), L"Missing\\x", 0, not_found);
+    s.folder(s.root.get(), L"bad|name", VARIANT_TRUE, STG_E_INVALIDNAME);
+    CHECK(listing(s.root.get()) == std::vector<std::wstring>{L"folder Docs"});
+}
+
+TEST_CASE("files open by name or by path, and only the file at the end of a path is created") {
+    open_storage s;
+    File report = s.file(s.root.get(), L"Report.txt", VARIANT_TRUE);
+    REQUIRE(report);
+    long type = 0;
+    CHECK(report->GetType(&type) == S_OK);
+    CHECK(type == 2);
+    CHECK(name_of(report.get()) == L"Report.txt");
+    IStorageFolder* parent = reinterpret_cast<IStorageFolder*>(1);
+    CHECK(report->DetachParent(&parent) == S_FALSE);
+    CHECK(parent == nullptr);
+
+    s.file(s.root.get(), L"Sub\\a.txt", VARIANT_TRUE, not_found);  // folders are never created for a file
+    CHECK(listing(s.root.get()) == std::vector<std::wstring>{L"file Report.txt"});
+    Folder sub = s.folder(s.root.get(), L"Sub", VARIANT_TRUE);
+    File deep = s.file(s.root.get(), L"Sub\\a.txt", VARIANT_TRUE);
+    REQUIRE(deep);
+    CHECK(listing(sub.get()) == std::vector<std::wstring>{L"file a.txt"});
+    // The whole name is the file's name: a trailing backslash is a bad name.
+    s.file(s.root.get(), L"Report.txt\\", 0, STG_E_INVALIDNAME);
+    s.file(s.root.get(), L"\\Report.txt", 0, E_FAIL);
+    s.file(s.root.get(), L"", VARIANT_TRUE, E_FAIL);
+    s.file(s.root.get(), L"what?.txt", VARIANT_TRUE, STG_E_INVALIDNAME);
+    s.file(s.root.get(), L"missing.txt", 0, not_found);
+}
+
+TEST_CASE("properties are kept per element and the name is changed only by renaming") {
+    open_storage s;
+    File file = s.file(s.root.get(), L"notes.txt", VARIANT_TRUE);
+    REQUIRE(file);
+    VARIANT value;
+    VariantInit(&value);
+    CHECK(file->GetProperty(comment_key, &value) == S_OK);
+    CHECK(value.vt == VT_EMPTY);
+
+    VARIANT comment;
+    VariantInit(&comment);
+    comment.vt = VT_BSTR;
+    comment.bstrVal = SysAllocString(L"c29tZSB0ZXh0");
+    CHECK(file->SetProperty(comment_key, comment) == S_OK);
+    CHECK(file->GetProperty(comment_key, &value) == S_OK);
+    CHECK(text_of(value) == L"c29tZSB0ZXh0");
+    VariantClear(&value);
+
+    // The name key is refused by both writers and the name stays.
+    CHECK(file->SetProperty(ElementNameProperty, comment) == E_INVALIDARG);
+    CHECK(file->DeleteProperty(ElementNameProperty) == E_INVALIDARG);
+    CHECK(name_of(file.get()) == L"notes.txt");
+    VariantClear(&comment);
+
+    CHECK(file->DeleteProperty(comment_key) == S_OK);
+    CHECK(file->GetProperty(comment_key, &value) == S_OK);
+    CHECK(value.vt == VT_EMPTY);
+
+    // A root property.
+    VARIANT frozen;
+    VariantInit(&frozen);
+    frozen.vt = VT_BSTR;
+    frozen.bstrVal = SysAllocString(L"root value");
+    CHECK(s.root->SetProperty(comment_key, frozen) == S_OK);
+    VariantClear(&frozen);
+    CHECK(s.root->GetProperty(comment_key, &value) == S_OK);
+    CHECK(text_of(value) == L"root value");
+    VariantClear(&value);
+}
+
+TEST_CASE("an element whose stored name is not text has no name") {
+    apartment com;
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"damaged.orrisafe");
+    object_testing::create_storage_file(path);
+    {
+        StorageHolder store = OpenStorageFile(path);
+        REQUIRE(store);
+        StreamHolder stream = OpenChildStream(*store, L"odd.bin", true);
+        REQUIRE(stream);
+        VARIANT number;
+        VariantInit(&number);
+        number.vt = VT_I4;
+        number.lVal = 42;
+        REQUIRE(stream->WriteProperty(ElementNameProperty, number));
+    }
+    COpenStorageTable table(L"", nullptr, nullptr);
+    Folder root(CStorageObject::CreateRootFolder(table, path));
+    REQUIRE(root);
+    File odd;
+    REQUIRE(root->OpenFile(bstr(L"odd.bin"), 0, odd.put()) == S_OK);
+    BSTR name = reinterpret_cast<BSTR>(1);
+    CHECK(odd->GetName(&name) == E_FAIL);
+    CHECK(name == nullptr);
+    // The listing cannot name it either.
+    tools::interface_holder<IElementEnum> elements;
+    CHECK(FAILED(root->EnumElements(elements.put())));
+}
+
+TEST_CASE("listing takes a snapshot and never opens the children") {
+    open_storage s;
+    File a = s.file(s.root.get(), L"a.txt", VARIANT_TRUE);
+    Folder b = s.folder(s.root.get(), L"b", VARIANT_TRUE);
+    a.reset();
+    b.reset();
+    tools::interface_holder<IElementEnum> elements;
+    REQUIRE(s.root->EnumElements(elements.put()) == S_OK);
+    File c = s.file(s.root.get(), L"c.txt", VARIANT_TRUE);  // after the snapshot
+
+    std::vector<std::wstring> seen;
+    tools::interface_holder<IElementInfo> info;
+    while (elements->Next(info.put()) == S_OK) seen.push_back(name_of(info.get()));
+    CHECK(seen.size() == 2);
+    IElementInfo* none = reinterpret_cast<IElementInfo*>(1);
+    CHECK(elements->Next(&none) == S_FALSE);
+    CHECK(none == nullptr);
+    CHECK(elements->Next(&none) == S_FALSE);
+    CHECK(elements->Reset() == S_OK);
+    REQUIRE(elements->Next(info.put()) == S_OK);
+    CHECK(name_of(info.get()) == seen[0]);
+    // The children listed are not open: they can be opened now (exclusively).
+    CHECK(s.file(s.root.get(), L"a.txt", 0));
+    CHECK(listing(s.root.get()).size() == 3);
+
+    // An empty folder.
+    Folder empty = s.folder(s.root.get(), L"empty", VARIANT_TRUE);
+    tools::interface_holder<IElementEnum> nothing;
+    REQUIRE(empty->EnumElements(nothing.put()) == S_OK);
+    CHECK(nothing->Next(info.put()) == S_FALSE);
+}
+
+TEST_CASE("elements are found by relative path, opened or only described") {
+    open_storage s;
+    s.file(s.root.get(), L"a\\x.txt", VARIANT_TRUE, not_found);
+    Folder a = s.folder(s.root.get(), L"a\\inner", VARIANT_TRUE);
+    a.reset();
+    { s.file(s.root.get(), L"a\\x.txt", VARIANT_TRUE); }
+
+    tools::interface_holder<IStorageElement> found;
+    CHECK(s.root->FindElement(bstr(L"A\\X.TXT"), found.put()) == S_OK);
+    REQUIRE(found);
+    long type = 0;
+    found->GetType(&type);
+    CHECK(type == 2);
+    CHECK(name_of(found.get()) == L"x.txt");
+    found.reset();
+    CHECK(s.root->FindElement(bstr(L"a\\inner"), found.put()) == S_OK);
+    REQUIRE(found);
+    found->GetType(&type);
+    CHECK(type == 1);
+    found.reset();
+    CHECK(s.root->FindElement(bstr(L"a\\nothing"), found.put()) == E_NOINTERFACE);
+    CHECK(s.root->FindElement(bstr(L"nothing\\x.txt"), found.put()) == not_found);
+
+    tools::interface_holder<IElementInfo> info;
+    CHECK(s.root->FindElementInfo(bstr(L"a"), info.put()) == S_OK);
+    REQUIRE(info);
+    info->GetType(&type);
+    CHECK(type == 1);
+    CHECK(name_of(info.get()) == L"a");
+    CHECK(s.root->FindElementInfo(bstr(L"a\\x.txt"), info.put()) == S_OK);
+    info->GetType(&type);
+    CHECK(type == 2);
+    CHECK(s.root->FindElementInfo(bstr(L"zzz"), info.put()) == E_NOINTERFACE);
+    CHECK_FALSE(info);
+}
+
+TEST_CASE("renaming keeps the element and refuses names that cannot be given") {
+    open_storage s;
+    File file = s.file(s.root.get(), L"old.txt", VARIANT_TRUE);
+    file.reset();
+    CHECK(s.root->RenameElement(bstr(L"old.txt"), bstr(L"")) == STG_E_INVALIDNAME);
+    CHECK(s.root->RenameElement(bstr(L"old.txt"), nullptr) == STG_E_INVALIDNAME);
+    CHECK(s.root->RenameElement(bstr(L"old.txt"), bstr(L"a:b")) == STG_E_INVALIDNAME);
+    CHECK(listing(s.root.get()) == std::vector<std::wstring>{L"file old.txt"});
+    CHECK(s.root->RenameElement(bstr(L"old.txt"), bstr(L"new.txt")) == S_OK);
+    CHECK(listing(s.root.get()) == std::vector<std::wstring>{L"file new.txt"});
+    CHECK(s.root->RenameElement(bstr(L"gone.txt"), bstr(L"other.txt")) == not_found);
+    File renamed = s.file(s.root.get(), L"new.txt", 0);
+    REQUIRE(renamed);
+    CHECK(name_of(renamed.get()) == L"new.txt");
+}
+
+TEST_CASE("a child folder's parent reference can be handed out once") {
+    open_storage s;
+    Folder child = s.folder(s.root.get(), L"child", VARIANT_TRUE);
+    Folder parent;
+    CHECK(child->DetachParent(parent.put()) == S_OK);
+    CHECK(parent.get() == s.root.get());
+    VARIANT_BOOL root = VARIANT_FALSE;
+    CHECK(child->IsRoot(&root) == S_OK);
+    CHECK(root == VARIANT_TRUE);
+    CHECK(child->DetachParent(parent.put()) == S_FALSE);
+    CHECK_FALSE(parent);
+    CHECK(s.root->DetachParent(parent.put()) == S_FALSE);
+    // The parent may now go first: the child still works and later leaves no dangling entry.
+    s.root.reset();
+    CHECK(name_of(child.get()) == L"child");
+    child.reset();
+    CHECK(object_testing::file_is_free(s.path));
+}
+
+TEST_CASE("the private identity IIDs are not answered and references stay balanced") {
+    open_storage s;
+    const IID folder_self = {0xCC719A62, 0x1C92, 0x4036, {0xB6, 0x87, 0x87, 0xAD, 0x7A, 0x7E, 0x5D, 0xFE}};
+    const IID file_self = {0xCC719A62, 0x1C92, 0x4036, {0xB6, 0x87, 0x87, 0xAD, 0x7A, 0x7E, 0x5D, 0xFD}};
+    void* out = reinterpret_cast<void*>(1);
+    CHECK(s.root->QueryInterface(folder_self, &out) == E_NOINTERFACE);
+    CHECK(out == nullptr);
+    File file = s.file(s.root.get(), L"f", VARIANT_TRUE);
+    CHECK(file->QueryInterface(file_self, &out) == E_NOINTERFACE);
+    tools::interface_holder<IStorageElement> element;
+    CHECK(file->QueryInterface(IID_IStorageElement, element.put_void()) == S_OK);
+    CHECK(file->QueryInterface(IID_IStorageFolder, &out) == E_NOINTERFACE);
+    CHECK(s.root->QueryInterface(IID_IStorageFile, &out) == E_NOINTERFACE);
+    // Counts: one for us, one for element.
+    CHECK(file->AddRef() == 3);
+    CHECK(file->Release() == 2);
+}

@@ -1,0 +1,55 @@
+// Helpers of the element-object tests: storage files on disk, BSTR arguments, the type library.
+#pragma once
+#include <doctest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <orrisafe.h>
+
+#include <string>
+
+#include <tools/interface_holder.h>
+
+namespace object_testing {
+
+// Errors that all say "the object you hold is gone": COM's disconnection codes and RPC's.
+bool is_object_gone(HRESULT hr);
+
+// A new, empty storage file at path.
+void create_storage_file(const std::wstring& path);
+
+// Whether the file can be opened exclusively now, that is whether nobody holds it open.
+bool file_is_free(const std::wstring& path);
+
+// A BSTR argument that frees itself.
+class bstr {
+public:
+    explicit bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~bstr() { SysFreeString(b_); }
+    bstr(const bstr&) = delete;
+    bstr& operator=(const bstr&) = delete;
+    operator BSTR() const { return b_; }
+
+private:
+    BSTR b_;
+};
+
+std::wstring name_of(IStorageElement* element);
+std::wstring name_of(IElementInfo* info);
+
+// Registers the build's type library for one test, and removes the registration again.
+class typelib_registration {
+public:
+    typelib_registration();
+    ~typelib_registration();
+    typelib_registration(const typelib_registration&) = delete;
+    typelib_registration& operator=(const typelib_registration&) = delete;
+    HRESULT result() const { return hr_; }
+
+private:
+    tools::interface_holder<ITypeLib> lib_;
+    HRESULT hr_ = E_FAIL;
+};
+
+}  // namespace object_testing
