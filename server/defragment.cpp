@@ -1,0 +1,65 @@
+#include "defragment.h"
+
+#include <objbase.h>
+#include <shlwapi.h>
+
+#include <tools/interface_holder.h>
+
+namespace {
+
+HRESULT last_error() {
+    DWORD code = GetLastError();
+    return code ? HRESULT_FROM_WIN32(code) : E_FAIL;
+}
+
+// The copy's name: a new GUID beside the original.
+HRESULT temporary_path(const std::wstring& path, std::wstring& temporary) {
+    GUID guid;
+    HRESULT hr = CoCreateGuid(&guid);
+    if (FAILED(hr)) return hr;
+    wchar_t text[260];
+    if (!StringFromGUID2(guid, text, 260)) return E_FAIL;
+    const wchar_t* file_name = PathFindFileNameW(path.c_str());
+    temporary = path.substr(0, static_cast<size_t>(file_name - path.c_str())) + text + L".orrisafe-defrag";
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT DefragmentStorageFile(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return E_INVALIDARG;
+    std::wstring temporary;
+    HRESULT hr = temporary_path(path, temporary);
+    if (FAILED(hr)) return hr;
+
+    // The copy is written with 512-byte sectors, whatever the original had.
+    STGOPTIONS options{};
+    options.usVersion = 1;
+    options.ulSectorSize = 512;
+    bool created = false;
+    {
+        tools::interface_holder<IStorage> source, target;
+        hr = StgOpenStorageEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0, nullptr, nullptr,
+                              IID_IStorage, source.put_void());
+        if (SUCCEEDED(hr)) {
+            hr = StgCreateStorageEx(temporary.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE,
+                                    STGFMT_DOCFILE, 0, &options, nullptr, IID_IStorage, target.put_void());
+            created = SUCCEEDED(hr);
+        }
+        if (SUCCEEDED(hr)) {
+            SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+            hr = source->CopyTo(0, nullptr, nullptr, target.get());
+        }
+        if (SUCCEEDED(hr)) hr = target->Commit(STGC_DEFAULT);
+    }
+    // The complete copy takes the original's place in one checked step.
+    if (SUCCEEDED(hr) && !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        hr = last_error();
+    if (FAILED(hr)) {
+        if (created) DeleteFileW(temporary.c_str());
+        return hr;
+    }
+    SetFileAttributesW(path.c_str(), attributes);
+    return S_OK;
+}

@@ -1,0 +1,239 @@
+// The root object and its class object over real storage files: one tree per open path, closing,
+// defragmentation, the reserved methods and teardown.
+#include <doctest.h>
+#include <windows.h>
+
+#include <orrisafe.h>
+
+#include <string>
+#include <vector>
+
+#include <server_class_factory.h>
+#include <storage_server.h>
+#include <tools/interface_holder.h>
+#include <tools/tests/test_support.h>
+
+#include "object_test_support.h"
+
+using object_testing::bstr;
+using object_testing::is_object_gone;
+using object_testing::name_of;
+using Folder = tools::interface_holder<IStorageFolder>;
+using File = tools::interface_holder<IStorageFile>;
+
+namespace {
+
+struct apartment {
+    apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~apartment() { CoUninitialize(); }
+};
+
+struct server_fixture {
+    apartment com;
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"server.orrisafe");
+    CServerClassFactory factory;
+    tools::interface_holder<IStorageServer> server;
+
+    server_fixture() {
+        object_testing::create_storage_file(path);
+        REQUIRE(factory.CreateInstance(nullptr, IID_IStorageServer, server.put_void()) == S_OK);
+    }
+    ~server_fixture() {
+        server.reset();
+        factory.Teardown();
+    }
+    bool is_open(const std::wstring& p) {
+        VARIANT_BOOL open = 7;
+        REQUIRE(server->IsStorageOpen(bstr(p), &open) == S_OK);
+        return open == VARIANT_TRUE;
+    }
+};
+
+ULONGLONG file_size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    REQUIRE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::vector<std::wstring> leftovers(const std::wstring& dir) {
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir + L"\\*.orrisafe-defrag").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return found;
+}
+
+}  // namespace
+
+TEST_CASE("every client gets the one root object and every opener of a path the same tree") {
+    server_fixture s;
+    tools::interface_holder<IStorageServer> second;
+    REQUIRE(s.factory.CreateInstance(nullptr, IID_IStorageServer, second.put_void()) == S_OK);
+    CHECK(second.get() == s.server.get());
+    tools::interface_holder<IUnknown> unknown;
+    CHECK(s.factory.CreateInstance(nullptr, IID_IUnknown, unknown.put_void()) == S_OK);
+    void* out = nullptr;
+    CHECK(s.factory.CreateInstance(nullptr, IID_IStorageFolder, &out) == E_NOINTERFACE);
+    CHECK(s.factory.AddRef() == 1);
+    CHECK(s.server->AddRef() == 1);
+
+    CHECK_FALSE(s.is_open(s.path));
+    CHECK(s.server->CloseStorage(bstr(s.path)) == S_FALSE);
+    Folder one, two;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), one.put()) == S_OK);
+    std::wstring upper = s.path;
+    for (auto& c : upper) c = towupper(c);
+    REQUIRE(s.server->OpenStorage(bstr(upper), two.put()) == S_OK);
+    CHECK(one.get() == two.get());
+    CHECK(s.is_open(upper));
+
+    Folder sub;
+    REQUIRE(one->OpenFolder(bstr(L"sub"), VARIANT_TRUE, sub.put()) == S_OK);
+    CHECK(s.server->CloseStorage(bstr(upper)) == S_OK);
+    CHECK_FALSE(s.is_open(s.path));
+    CHECK(is_object_gone(sub->EnumElements(reinterpret_cast<IElementEnum**>(&out))));
+    VARIANT_BOOL root;
+    CHECK(is_object_gone(one->IsRoot(&root)));
+    CHECK(object_testing::file_is_free(s.path));
+
+    // Opened afresh, with what was written before.
+    Folder fresh;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), fresh.put()) == S_OK);
+    CHECK(fresh.get() != nullptr);
+    Folder again;
+    CHECK(fresh->OpenFolder(bstr(L"sub"), 0, again.put()) == S_OK);
+    one.reset();
+    two.reset();
+    sub.reset();
+    again.reset();
+    fresh.reset();
+    CHECK_FALSE(s.is_open(s.path));
+    CHECK(object_testing::file_is_free(s.path));
+}
+
+TEST_CASE("paths that cannot be opened leave the table unchanged") {
+    server_fixture s;
+    Folder folder;
+    CHECK(s.server->OpenStorage(bstr(s.dir.file(L"missing.orrisafe")), folder.put()) == E_POINTER);
+    CHECK_FALSE(folder);
+    CHECK(s.server->OpenStorage(nullptr, folder.put()) == E_POINTER);
+    CHECK(s.server->OpenStorage(bstr(s.path), nullptr) == E_POINTER);
+    CHECK_FALSE(s.is_open(s.dir.file(L"missing.orrisafe")));
+    CHECK(s.server.get() != nullptr);
+    CHECK(static_cast<CStorageServer*>(s.server.get())->OpenStorages().Empty());
+    // Held by another opener.
+    IStorage* held = nullptr;
+    REQUIRE(StgOpenStorageEx(s.path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0, nullptr, nullptr,
+                             IID_IStorage, reinterpret_cast<void**>(&held)) == S_OK);
+    CHECK(s.server->OpenStorage(bstr(s.path), folder.put()) == E_POINTER);
+    held->Release();
+    CHECK(static_cast<CStorageServer*>(s.server.get())->OpenStorages().Empty());
+}
+
+TEST_CASE("the reserved methods are not implemented and an unwatched path reads as not watched") {
+    server_fixture s;
+    VARIANT a, b;
+    VariantInit(&a);
+    VariantInit(&b);
+    a.vt = VT_I4;
+    a.lVal = 3;
+    CHECK(s.server->Reserved1(a, b) == E_NOTIMPL);
+    CHECK(s.server->Reserved2(a) == E_NOTIMPL);
+    CHECK(s.server->Reserved3(b, a) == E_NOTIMPL);
+    CHECK(s.server->Reserved4(a, a) == E_NOTIMPL);
+    long state = -1;
+    CHECK(s.server->GetWatchState(bstr(s.dir.file(L"never.orrisafe")), &state) == S_OK);
+    CHECK(state == 2);
+}
+
+TEST_CASE("defragmentation rewrites a closed storage compactly and keeps its contents") {
+    server_fixture s;
+    {
+        Folder root;
+        REQUIRE(s.server->OpenStorage(bstr(s.path), root.put()) == S_OK);
+        for (int i = 0; i < 20; ++i) {
+            File file;
+            REQUIRE(root->OpenFile(bstr(L"big" + std::to_wstring(i)), VARIANT_TRUE, file.put()) == S_OK);
+            tools::interface_holder<IStream> stream;
+            REQUIRE(file->GetStream(stream.put()) == S_OK);
+            std::string block(20000, static_cast<char>('a' + i));
+            REQUIRE(stream->Write(block.data(), static_cast<ULONG>(block.size()), nullptr) == S_OK);
+        }
+        File kept;
+        REQUIRE(root->OpenFile(bstr(L"kept.txt"), VARIANT_TRUE, kept.put()) == S_OK);
+        tools::interface_holder<IStream> stream;
+        REQUIRE(kept->GetStream(stream.put()) == S_OK);
+        REQUIRE(stream->Write("kept", 4, nullptr) == S_OK);
+        stream.reset();
+        kept.reset();
+        for (int i = 0; i < 20; ++i) REQUIRE(root->DeleteElement(bstr(L"big" + std::to_wstring(i))) == S_OK);
+
+        // Open in the server: the copy cannot be made and nothing changes.
+        ULONGLONG before = file_size(s.path);
+        CHECK(FAILED(s.server->Defragment(bstr(s.path))));
+        CHECK(file_size(s.path) == before);
+        CHECK(leftovers(s.dir.path()).empty());
+        CHECK(s.server->CloseStorage(bstr(s.path)) == S_OK);
+    }
+    SetFileAttributesW(s.path.c_str(), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    DWORD attributes = GetFileAttributesW(s.path.c_str());
+    ULONGLONG before = file_size(s.path);
+    CHECK(s.server->Defragment(bstr(s.path)) == S_OK);
+    CHECK(file_size(s.path) < before);
+    CHECK(GetFileAttributesW(s.path.c_str()) == attributes);
+    CHECK(leftovers(s.dir.path()).empty());
+
+    Folder root;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), root.put()) == S_OK);
+    File kept;
+    REQUIRE(root->OpenFile(bstr(L"kept.txt"), 0, kept.put()) == S_OK);
+    CHECK(name_of(kept.get()) == L"kept.txt");
+    tools::interface_holder<IStream> stream;
+    REQUIRE(kept->GetStream(stream.put()) == S_OK);
+    char text[8] = {};
+    ULONG read = 0;
+    CHECK(stream->Read(text, sizeof text, &read) == S_OK);
+    CHECK(std::string(text, read) == "kept");
+    File gone;
+    CHECK(root->OpenFile(bstr(L"big0"), 0, gone.put()) == STG_E_FILENOTFOUND);
+
+    CHECK(s.server->Defragment(bstr(s.dir.file(L"missing.orrisafe"))) == E_INVALIDARG);
+    // Not a compound file: refused, left as it was, nothing left behind.
+    std::wstring text_file = s.dir.file(L"plain.txt");
+    HANDLE h = CreateFileW(text_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(h, "plain", 5, &written, nullptr);
+    CloseHandle(h);
+    CHECK(FAILED(s.server->Defragment(bstr(text_file))));
+    CHECK(file_size(text_file) == 5);
+    CHECK(leftovers(s.dir.path()).empty());
+}
+
+TEST_CASE("teardown cuts every client off and closes every storage") {
+    apartment com;
+    testing::scratch_dir dir;
+    std::wstring first = dir.file(L"one.orrisafe"), second = dir.file(L"two.orrisafe");
+    object_testing::create_storage_file(first);
+    object_testing::create_storage_file(second);
+    CServerClassFactory factory;
+    tools::interface_holder<IStorageServer> server;
+    REQUIRE(factory.CreateInstance(nullptr, IID_IStorageServer, server.put_void()) == S_OK);
+    Folder a, b, child;
+    File file;
+    REQUIRE(server->OpenStorage(bstr(first), a.put()) == S_OK);
+    REQUIRE(server->OpenStorage(bstr(second), b.put()) == S_OK);
+    REQUIRE(b->OpenFolder(bstr(L"x\\y"), VARIANT_TRUE, child.put()) == S_OK);
+    REQUIRE(child->OpenFile(bstr(L"f"), VARIANT_TRUE, file.put()) == S_OK);
+    CHECK(factory.Teardown() == S_OK);
+    CHECK(factory.Server().OpenStorages().Empty());
+    CHECK(object_testing::file_is_free(first));
+    CHECK(object_testing::file_is_free(second));
+    unsigned __int64 size = 0;
+    CHECK(is_object_gone(file->GetSize(&size)));
+    VARIANT_BOOL root;
+    CHECK(is_object_gone(a->IsRoot(&root)));
+}
