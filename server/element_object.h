@@ -20,9 +20,6 @@ public:
     STDMETHODIMP SetProperty(GUID key, VARIANT value) override;
     STDMETHODIMP DeleteProperty(GUID key) override;
 
-    // Whether the object still serves its element; a disconnected one only waits for its last Release.
-    bool IsConnected() noexcept { return Wrapper() != nullptr; }
-
 protected:
     // Takes its own reference on parent (which may be null).
     explicit CElementObject(IStorageFolder* parent) : parent_(tools::interface_holder<IStorageFolder>::add_ref(parent)) {}

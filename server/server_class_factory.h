@@ -5,9 +5,6 @@
 #include <tools/com_object.h>
 #include "storage_server.h"
 
-// {30000000-9A79-48F0-A26B-FDA05AE1AD1C}
-inline constexpr CLSID CLSID_StorageServer = {0x30000000, 0x9A79, 0x48F0, {0xA2, 0x6B, 0xFD, 0xA0, 0x5A, 0xE1, 0xAD, 0x1C}};
-
 class CServerClassFactory final : public tools::com_object<IClassFactory> {
 public:
     CServerClassFactory() = default;

@@ -281,3 +281,49 @@ TEST_CASE("deleting an open folder cuts off everything opened inside it") {
     s.root.reset();
     CHECK(object_testing::file_is_free(s.path));
 }
+
+TEST_CASE("renaming an open folder cuts off what was opened under the old name") {
+    open_storage s;
+    Folder old_folder;
+    REQUIRE(s.root->OpenFolder(bstr(L"before"), VARIANT_TRUE, old_folder.put()) == S_OK);
+    File inside;
+    REQUIRE(old_folder->OpenFile(bstr(L"f.txt"), VARIANT_TRUE, inside.put()) == S_OK);
+    inside.reset();
+    REQUIRE(old_folder->OpenFile(bstr(L"f.txt"), 0, inside.put()) == S_OK);
+
+    CHECK(s.root->RenameElement(bstr(L"before"), bstr(L"after")) == S_OK);
+    VARIANT_BOOL root;
+    CHECK(object_testing::is_object_gone(old_folder->IsRoot(&root)));
+    unsigned __int64 size = 0;
+    CHECK(object_testing::is_object_gone(inside->GetSize(&size)));
+    Folder renamed;
+    REQUIRE(s.root->OpenFolder(bstr(L"after"), 0, renamed.put()) == S_OK);
+    CHECK(renamed.get() != old_folder.get());
+    CHECK(name_of(renamed.get()) == L"after");
+    File moved;
+    CHECK(renamed->OpenFile(bstr(L"f.txt"), 0, moved.put()) == S_OK);
+    Folder gone;
+    CHECK(s.root->OpenFolder(bstr(L"before"), 0, gone.put()) == STG_E_FILENOTFOUND);
+}
+
+TEST_CASE("deleting a file whose stream a client still holds neither crashes nor locks the file for ever") {
+    open_storage s;
+    File file = s.create(L"held.txt", "held contents");
+    Stream stream;
+    REQUIRE(file->GetStream(stream.put()) == S_OK);
+    HRESULT deleted = s.root->DeleteElement(bstr(L"held.txt"));
+    INFO("delete: " << deleted);
+    unsigned __int64 size = 0;
+    CHECK(object_testing::is_object_gone(file->GetSize(&size)));
+    // The delegate stays callable whatever became of the element.
+    char buffer[8];
+    ULONG read = 0;
+    stream->Read(buffer, sizeof buffer, &read);
+    stream.reset();
+    file.reset();
+    if (FAILED(deleted)) CHECK(s.root->DeleteElement(bstr(L"held.txt")) == S_OK);
+    File again;
+    CHECK(s.root->OpenFile(bstr(L"held.txt"), 0, again.put()) == STG_E_FILENOTFOUND);
+    s.root.reset();
+    CHECK(object_testing::file_is_free(s.path));
+}

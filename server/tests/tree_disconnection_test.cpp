@@ -6,7 +6,6 @@
 
 #include <orrisafe.h>
 
-#include <ios>
 #include <string>
 
 #include <open_storage_table.h>
@@ -128,7 +127,7 @@ TEST_CASE("a deleted folder's proxies fail as disconnected while the server's ob
         CHECK(run.self_query_file == E_NOINTERFACE);
         CHECK(run.name_after_query == L"a/b/f.txt");
         CHECK(run.delete_a == S_OK);
-        INFO("a: " << std::hex << run.a_after << " b: " << run.b_after << " f: " << run.f_after);
+        INFO("a: " << run.a_after << " b: " << run.b_after << " f: " << run.f_after);
         CHECK(is_object_gone(run.a_after));
         CHECK(is_object_gone(run.b_after));
         CHECK(is_object_gone(run.f_after));
