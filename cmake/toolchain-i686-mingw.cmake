@@ -1,13 +1,4 @@
-# Cross-compiles 32-bit Windows binaries with Debian's MinGW-w64 (posix thread model for std::thread).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-
+# Cross-compiles the product's 32-bit Windows binaries with Debian's MinGW-w64.
 set(ORRI_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${ORRI_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ORRI_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${ORRI_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${ORRI_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
