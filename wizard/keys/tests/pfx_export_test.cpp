@@ -3,6 +3,8 @@
 #include <wincrypt.h>
 
 #include <platform/pfx_export.h>
+#include <tools/certificates.h>
+#include <tools/pfx_import.h>
 #include <tools/win_except.h>
 
 #include "key_test_support.h"
@@ -21,17 +23,19 @@ tools::byte_buffer export_one(PCCERT_CONTEXT cert, const wchar_t* password) {
     return blob;
 }
 
-// Opens a PKCS#12 blob with the system's import, keeping its key in memory only.
+// Opens a PKCS#12 blob through the product's import; the key containers it made go with it.
 struct imported {
-    HCERTSTORE store = nullptr;
+    tools::cert_list certs;
     DWORD error = 0;
     imported(const tools::byte_buffer& blob, const wchar_t* password) {
-        CRYPT_DATA_BLOB data{static_cast<DWORD>(blob.size()), const_cast<BYTE*>(blob.data())};
-        store = PFXImportCertStore(&data, password, CRYPT_EXPORTABLE | PKCS12_NO_PERSIST_KEY);
-        error = GetLastError();
+        try {
+            certs = tools::import_pfx(blob, password);
+        } catch (const tools::win_except& e) {
+            error = e.code();
+        }
     }
     ~imported() {
-        if (store) CertCloseStore(store, 0);
+        for (auto& c : certs) tools::delete_key_container(c);
     }
 };
 
@@ -44,23 +48,15 @@ TEST_CASE("the PKCS#12 writer's files open with their password and give back the
     keytest::leave_key_file(L"writer", blob, password);
 
     imported back(blob, password);
-    REQUIRE(back.store);
-    int count = 0;
-    PCCERT_CONTEXT cert = nullptr;
-    while ((cert = CertEnumCertificatesInStore(back.store, cert)) != nullptr) {
-        ++count;
-        CHECK(CertCompareCertificate(X509_ASN_ENCODING, cert->pCertInfo, key.cert()->pCertInfo));
-        // An import that keeps its key in memory hangs the key's provider on the certificate.
-        CERT_KEY_CONTEXT context{};
-        DWORD size = sizeof(context);
-        REQUIRE(CertGetCertificateContextProperty(cert, CERT_KEY_CONTEXT_PROP_ID, &context, &size));
-        CHECK(keytest::exchange_public_key(context.hCryptProv) == key.public_key());
-    }
-    CHECK(count == 1);
+    REQUIRE(back.certs.size() == 1);
+    PCCERT_CONTEXT cert = back.certs[0].get();
+    CHECK(CertCompareCertificate(X509_ASN_ENCODING, cert->pCertInfo, key.cert()->pCertInfo));
+    CHECK(keytest::exchange_public_key(tools::acquire_cert_provider(back.certs[0]).get()) == key.public_key());
 
     SUBCASE("a wrong password opens nothing") {
         imported wrong(blob, L"pass w0rd \"+,");
-        CHECK_FALSE(wrong.store);
+        CHECK(wrong.certs.empty());
+        CHECK(wrong.error == ERROR_INVALID_PASSWORD);
     }
     SUBCASE("each file has its own salts") {
         CHECK(export_one(key.cert(), password) != blob);
@@ -79,7 +75,7 @@ TEST_CASE("the PKCS#12 writer protects with the empty password when none is give
     tools::byte_buffer blob = export_one(key.cert(), nullptr);
     keytest::leave_key_file(L"writer-empty", blob, L"");
     imported back(blob, L"");
-    CHECK(back.store);
+    CHECK(back.certs.size() == 1);
 }
 
 TEST_CASE("the PKCS#12 writer refuses a key that may not leave its container") {
@@ -97,5 +93,5 @@ TEST_CASE("the platform export falls back to our writer where the system cannot 
     CertCloseStore(store, 0);
     REQUIRE(ok);
     imported back(blob, L"secret");
-    CHECK(back.store);
+    CHECK(back.certs.size() == 1);
 }
