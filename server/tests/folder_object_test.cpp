@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <element_info.h>
 #include <element_store.h>
 #include <open_storage_table.h>
 #include <storage_object.h>
@@ -371,4 +372,32 @@ TEST_CASE("the private identity IIDs are not answered and references stay balanc
     // Counts: one for us, one for element.
     CHECK(file->AddRef() == 3);
     CHECK(file->Release() == 2);
+}
+
+TEST_CASE("an element record describes its child with the times in the order access, creation, modification") {
+    ChildRecord record;
+    record.name = L"r\u00e9sum\u00e9.txt";
+    record.is_folder = false;
+    record.access_time = {1, 10};
+    record.creation_time = {2, 20};
+    record.modification_time = {3, 30};
+    record.size = 0x123456789ull;
+    auto info = CElementInfo::Make(record);
+    ElementTimes times{};
+    CHECK(info->GetTimes(&times) == S_OK);
+    CHECK(times.access.dwLowDateTime == 1);
+    CHECK(times.creation.dwLowDateTime == 2);
+    CHECK(times.modification.dwLowDateTime == 3);
+    CHECK(times.modification.dwHighDateTime == 30);
+    unsigned __int64 size = 0;
+    CHECK(info->GetSize(&size) == S_OK);
+    CHECK(size == 0x123456789ull);
+    long type = 0;
+    CHECK(info->GetType(&type) == S_OK);
+    CHECK(type == 2);
+    CHECK(name_of(info.get()) == L"r\u00e9sum\u00e9.txt");
+    CHECK(info->GetTimes(nullptr) == E_POINTER);
+    // The record is a copy: changing the original later changes nothing.
+    record.name = L"other";
+    CHECK(name_of(info.get()) == L"r\u00e9sum\u00e9.txt");
 }
