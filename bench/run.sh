@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Builds the benchmarks, runs each under Wine in a private prefix with the whole Wine session pinned to
+# one CPU, one at a time, and prints one table and the same rows as JSON lines.
+#   bench/run.sh [--tiny] [--cpu N] [--no-build] [--build-dir DIR] [--json FILE] [--mib N] [--files a,b,c] [--reps R]
+# --tiny runs every benchmark once with sizes of a few hundred KiB (a smoke test: that it runs, not how fast).
+set -uo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+arch=$("$here/cmake/wine-arch.sh")
+build="${ORRI_BUILD:-$here/build}/$arch"
+cpu=$(( $(nproc) - 1 ))
+do_build=1 json=""
+# Full sizes (and how often each measurement is repeated; the median counts).
+mib=64 copy_mib=16 digest_mib=16 defrag_mib=64 files=100,1000,10000 reps=3 key_runs=5
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --tiny) mib=1 copy_mib=1 digest_mib=1 defrag_mib=1 files=10,20,40 reps=1 key_runs=2 ;;
+    --cpu) cpu="$2"; shift ;;
+    --no-build) do_build=0 ;;
+    --build-dir) build="$2"; shift ;;
+    --json) json="$2"; shift ;;
+    --mib) mib="$2"; copy_mib="$2"; digest_mib="$2"; defrag_mib="$2"; shift ;;
+    --files) files="$2"; shift ;;
+    --reps) reps="$2"; shift ;;
+    *) echo "bench: unknown argument $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+if [ "$do_build" = 1 ]; then
+  bash "$here/cmake/setup.sh" >/dev/null || exit 1
+  "$here/cmake/build.sh" "$build" "$arch" ON >/dev/null || { echo "bench: the build failed" >&2; exit 1; }
+fi
+[ -f "$build/bench/store_bench.exe" ] || { echo "bench: $build/bench/store_bench.exe is not built" >&2; exit 1; }
+
+# A private prefix of our own: never the tests' prefix, whose wineserver and registrations are theirs.
+export WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINELOADER=$([ "$arch" = win32 ] && echo /usr/lib/wine/wine || echo /usr/lib/wine/wine64)
+export WINEPREFIX="$build/bench/wineprefix"
+rm -rf "$WINEPREFIX"
+if [ -f "$build/wineprefix.template/.ready" ]; then
+  cp -a "$build/wineprefix.template" "$WINEPREFIX" && rm -f "$WINEPREFIX/.ready"
+else
+  "$here/cmake/wine-prefix.sh" "$WINEPREFIX" || exit 1
+fi
+# Wine programs inherit no display; nothing here draws.
+unset DISPLAY
+pin="taskset -c $cpu"
+cleanup() { wineserver -k >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+setsid $pin wineserver -p </dev/null >/dev/null 2>&1 &
+sleep 0.2
+$pin "$WINELOADER" wineboot </dev/null >/dev/null 2>&1
+
+out="$build/bench/results.jsonl"
+: > "$out"
+status=0
+# run <program> <args...>: one benchmark program; its JSON lines go to the results.
+run() {
+  local name="$1"; shift
+  local program="$build/bench/$name.exe"
+  if [ ! -f "$program" ]; then
+    echo "{\"bench\":\"$name\",\"skipped\":\"$name.exe is not built\"}" >> "$out"
+    return
+  fi
+  $pin "$WINELOADER" "$program" "$@" </dev/null >> "$out" 2> "$build/bench/$name.err"
+  local rc=$?
+  if [ $rc -ne 0 ]; then
+    echo "bench: $name exited with $rc (see $build/bench/$name.err)" >&2
+    status=1
+  fi
+}
+
+run store_bench --mib "$mib" --files "$files" --reps "$reps"
+
+# Across processes: the storage server installed into the private prefix as the product installs it
+# (its type library, then the service, started on demand by COM), and the bare server beside it.
+dist="$build/dist"
+if [ -f "$dist/orriserver.exe" ] && [ -f "$dist/orritypes.exe" ]; then
+  wine_quiet() { $pin "$WINELOADER" "$@" </dev/null >/dev/null 2>&1; }
+  wine_quiet "$dist/orritypes.exe" -i orrisafe.tlb || echo "bench: registering the type library failed" >&2
+  wine_quiet "$dist/orriserver.exe" /i || echo "bench: installing the service failed" >&2
+  wine_quiet "$build/bench/bare_server.exe" /regserver || echo "bench: registering the bare server failed" >&2
+  run server_bench --copy-mib "$copy_mib" --files "$files" --digest-mib "$digest_mib" --defrag-mib "$defrag_mib" --reps "$reps"
+  wine_quiet "$dist/orriserver.exe" /s
+  wine_quiet "$dist/orriserver.exe" /u
+else
+  for row in "1 copy via server" "3 list via server" "4 digest" "5 defragment"; do
+    echo "{\"bench\":\"$row\",\"skipped\":\"the storage server (orriserver.exe) is not in this checkout\"}" >> "$out"
+  done
+fi
+
+wineserver -k >/dev/null 2>&1
+trap - EXIT
+[ -n "$json" ] && cp "$out" "$json"
+python3 "$here/bench/table.py" "$out" "$cpu" || status=1
+exit $status

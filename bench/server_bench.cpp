@@ -1,0 +1,395 @@
+// The storage server as its clients meet it, across processes, set against what the platform costs
+// without it: copying a file in and out (against a bare local server of our own), listing folders,
+// a file's digest (against MD5 in memory) and defragmenting (against a bare copy of the file).
+// server_bench [--copy-mib N] [--files a,b,c] [--digest-mib N] [--defrag-mib N] [--reps R]
+#include "bench_support.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+
+#include <bare_server.h>
+#include <orrisafe.h>
+#include <server/element_store.h>
+#include <tools/interface_holder.h>
+
+namespace {
+
+using tools::interface_holder;
+
+// {30000000-9A79-48F0-A26B-FDA05AE1AD1C}: the storage server's class.
+const CLSID storage_server_clsid = {0x30000000, 0x9A79, 0x48F0, {0xA2, 0x6B, 0xFD, 0xA0, 0x5A, 0xE1, 0xAD, 0x1C}};
+constexpr size_t block = 4096;
+constexpr DWORD open_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+
+class bstr {
+public:
+    explicit bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~bstr() { SysFreeString(b_); }
+    bstr(const bstr&) = delete;
+    bstr& operator=(const bstr&) = delete;
+    operator BSTR() const { return b_; }
+
+private:
+    BSTR b_;
+};
+
+interface_holder<IStorageServer> connect_server() {
+    interface_holder<IStorageServer> server;
+    bench::check(CoCreateInstance(storage_server_clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IStorageServer, server.put_void()),
+                 "activating the storage server");
+    return server;
+}
+
+interface_holder<IBareStreamServer> connect_bare() {
+    interface_holder<IBareStreamServer> bare;
+    bench::check(CoCreateInstance(CLSID_BareStreamServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IBareStreamServer, bare.put_void()),
+                 "activating the bare server");
+    return bare;
+}
+
+void create_empty(const std::wstring& path) {
+    interface_holder<IStorage> storage;
+    bench::check(StgCreateDocfile(path.c_str(), STGM_CREATE | open_mode, 0, storage.put()), "StgCreateDocfile");
+}
+
+StorageHolder open_store(const std::wstring& path) {
+    HRESULT hr = E_FAIL;
+    StorageHolder root = OpenStorageFile(path, &hr);
+    bench::check(hr, "OpenStorageFile");
+    return root;
+}
+
+void write_blocks(IStream* stream, const std::vector<unsigned char>& bytes) {
+    for (size_t at = 0; at < bytes.size(); at += block) {
+        ULONG chunk = static_cast<ULONG>(std::min(block, bytes.size() - at)), written = 0;
+        bench::check(stream->Write(bytes.data() + at, chunk, &written), "IStream::Write");
+        if (written != chunk) throw std::runtime_error("short write");
+    }
+}
+
+void read_blocks(IStream* stream, size_t expected) {
+    std::vector<unsigned char> buffer(block);
+    size_t total = 0;
+    for (;;) {
+        ULONG read = 0;
+        bench::check(stream->Read(buffer.data(), static_cast<ULONG>(block), &read), "IStream::Read");
+        if (read == 0) break;
+        total += read;
+    }
+    if (total != expected) throw std::runtime_error("read back a wrong byte count");
+}
+
+interface_holder<IStorageFile> open_server_file(IStorageServer* server, const std::wstring& path, const std::wstring& name,
+                                                bool create) {
+    interface_holder<IStorageFolder> root;
+    bench::check(server->OpenStorage(bstr(path), root.put()), "IStorageServer::OpenStorage");
+    interface_holder<IStorageFile> file;
+    bench::check(root->OpenFile(bstr(name), create ? VARIANT_TRUE : VARIANT_FALSE, file.put()), "IStorageFolder::OpenFile");
+    return file;
+}
+
+// 1. A file's bytes in and out in 4096-byte blocks: through the storage server and through the bare server.
+void copy_in_out(const bench::scratch& dir, long long mib, int reps) {
+    std::vector<unsigned char> bytes = bench::filler(static_cast<size_t>(mib) << 20);
+    std::wstring served = dir.file(L"copy.orrisafe"), bare_path = dir.file(L"copy-bare.orrisafe");
+    auto server = connect_server();
+    auto bare = connect_bare();
+    std::vector<double> server_in, server_out, bare_in, bare_out;
+    for (int i = 0; i < reps; ++i) {
+        create_empty(served);
+        server_in.push_back(bench::seconds([&] {
+            {
+                auto file = open_server_file(server.get(), served, L"data.bin", true);
+                interface_holder<IStream> stream;
+                bench::check(file->GetStream(stream.put()), "IStorageFile::GetStream");
+                write_blocks(stream.get(), bytes);
+            }
+            bench::check(server->CloseStorage(bstr(served)), "IStorageServer::CloseStorage");
+        }));
+        server_out.push_back(bench::seconds([&] {
+            {
+                auto file = open_server_file(server.get(), served, L"data.bin", false);
+                interface_holder<IStream> stream;
+                bench::check(file->GetStream(stream.put()), "IStorageFile::GetStream");
+                read_blocks(stream.get(), bytes.size());
+            }
+            bench::check(server->CloseStorage(bstr(served)), "IStorageServer::CloseStorage");
+        }));
+        bare_in.push_back(bench::seconds([&] {
+            {
+                interface_holder<IStream> stream;
+                bench::check(bare->OpenStream(bstr(bare_path), bstr(L"data.bin"), VARIANT_TRUE, stream.put()), "OpenStream");
+                write_blocks(stream.get(), bytes);
+            }
+            bench::check(bare->CloseFile(), "CloseFile");
+        }));
+        bare_out.push_back(bench::seconds([&] {
+            {
+                interface_holder<IStream> stream;
+                bench::check(bare->OpenStream(bstr(bare_path), bstr(L"data.bin"), VARIANT_FALSE, stream.put()), "OpenStream");
+                read_blocks(stream.get(), bytes.size());
+            }
+            bench::check(bare->CloseFile(), "CloseFile");
+        }));
+    }
+    for (bool in : {true, false}) {
+        bench::row r;
+        r.bench = "1 copy via server";
+        r.what = std::to_string(mib) + " MiB " + (in ? "in" : "out") + ", 4096-byte blocks";
+        r.unit = "s";
+        r.subject = in ? "orriserver Write" : "orriserver Read";
+        r.subject_value = bench::median(in ? server_in : server_out);
+        r.baseline = "bare local server";
+        r.baseline_value = bench::median(in ? bare_in : bare_out);
+        bench::print(r);
+    }
+}
+
+// A storage with one folder of n files, made in-process and closed.
+void make_folder_store(const std::wstring& path, long long n) {
+    create_empty(path);
+    StorageHolder root = open_store(path);
+    StorageHolder folder = OpenChildStorage(*root, L"Folder", true);
+    bench::check(folder ? S_OK : root->LastResult(), "OpenChildStorage");
+    for (long long i = 0; i < n; ++i) {
+        wchar_t name[32];
+        std::swprintf(name, 32, L"File %06lld.txt", i);
+        StreamHolder file = OpenChildStream(*folder, name, true);
+        bench::check(file ? S_OK : folder->LastResult(), "OpenChildStream");
+    }
+}
+
+// 3. Listing a folder through the server (EnumElements, then Next and the name of each) against the
+// compound file's own listing of the same folder.
+void list_through_server(const bench::scratch& dir, const std::vector<long long>& sizes, int reps) {
+    auto server = connect_server();
+    std::vector<double> served_times, plain_times;
+    for (long long n : sizes) {
+        std::wstring path = dir.file(L"list" + std::to_wstring(n) + L".orrisafe");
+        make_folder_store(path, n);
+        size_t listed = 0;
+        {
+            interface_holder<IStorageFolder> root, folder;
+            bench::check(server->OpenStorage(bstr(path), root.put()), "IStorageServer::OpenStorage");
+            bench::check(root->OpenFolder(bstr(L"Folder"), VARIANT_FALSE, folder.put()), "IStorageFolder::OpenFolder");
+            served_times.push_back(bench::median_seconds(reps, [&] {
+                interface_holder<IElementEnum> elements;
+                bench::check(folder->EnumElements(elements.put()), "IStorageFolder::EnumElements");
+                listed = 0;
+                for (;;) {
+                    interface_holder<IElementInfo> info;
+                    HRESULT hr = elements->Next(info.put());
+                    bench::check(hr, "IElementEnum::Next");
+                    if (hr != S_OK) break;
+                    BSTR name = nullptr;
+                    bench::check(info->GetName(&name), "IElementInfo::GetName");
+                    SysFreeString(name);
+                    ++listed;
+                }
+            }));
+        }
+        bench::check(server->CloseStorage(bstr(path)), "IStorageServer::CloseStorage");
+        if (listed != static_cast<size_t>(n)) throw std::runtime_error("the server listed a wrong count");
+        StorageHolder root = open_store(path);
+        StorageHolder folder = OpenChildStorage(*root, L"Folder", false);
+        bench::check(folder ? S_OK : root->LastResult(), "OpenChildStorage");
+        plain_times.push_back(bench::median_seconds(reps, [&] {
+            interface_holder<IEnumSTATSTG> elements;
+            bench::check(folder->Storage()->EnumElements(0, nullptr, 0, elements.put()), "IStorage::EnumElements");
+            STATSTG stat{};
+            while (elements->Next(1, &stat, nullptr) == S_OK) CoTaskMemFree(stat.pwcsName);
+        }));
+        bench::row r;
+        r.bench = "3 list via server";
+        r.what = std::to_string(n) + " files";
+        r.unit = "us/item";
+        r.subject = "EnumElements/Next/GetName";
+        r.subject_value = served_times.back() * 1e6 / static_cast<double>(n);
+        r.baseline = "IStorage::EnumElements";
+        r.baseline_value = plain_times.back() * 1e6 / static_cast<double>(n);
+        r.note = "each item crosses as an object of its own; the raw listing runs in-process";
+        bench::print(r);
+    }
+    if (sizes.size() >= 2) {
+        size_t last = sizes.size() - 1;
+        bench::row r;
+        r.bench = "3 list via server";
+        r.what = "growth " + std::to_string(sizes[last - 1]) + " -> " + std::to_string(sizes[last]) + " files";
+        r.unit = "x";
+        r.subject = "EnumElements/Next/GetName";
+        r.subject_value = served_times[last] / served_times[last - 1];
+        r.baseline = "IStorage::EnumElements";
+        r.baseline_value = plain_times[last] / plain_times[last - 1];
+        char linear[64];
+        std::snprintf(linear, sizeof linear, "linear is %gx",
+                      static_cast<double>(sizes[last]) / static_cast<double>(sizes[last - 1]));
+        r.note = linear;
+        bench::print(r);
+    }
+}
+
+// MD5 by the platform's base provider.
+class md5 {
+public:
+    md5() {
+        if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+            throw std::runtime_error("CryptAcquireContext failed");
+    }
+    ~md5() { CryptReleaseContext(provider_, 0); }
+    md5(const md5&) = delete;
+    md5& operator=(const md5&) = delete;
+
+    void digest(const unsigned char* data, size_t size, unsigned char out[16]) const {
+        HCRYPTHASH hash = 0;
+        if (!CryptCreateHash(provider_, CALG_MD5, 0, 0, &hash)) throw std::runtime_error("CryptCreateHash failed");
+        DWORD length = 16;
+        bool ok = CryptHashData(hash, data, static_cast<DWORD>(size), 0) && CryptGetHashParam(hash, HP_HASHVAL, out, &length, 0);
+        CryptDestroyHash(hash);
+        if (!ok) throw std::runtime_error("MD5 failed");
+    }
+
+private:
+    HCRYPTPROV provider_ = 0;
+};
+
+// 4. The server's digest of a file against MD5 over the same bytes in memory.
+void digest(const bench::scratch& dir, long long mib, int reps) {
+    std::vector<unsigned char> bytes = bench::filler(static_cast<size_t>(mib) << 20);
+    std::wstring path = dir.file(L"digest.orrisafe");
+    create_empty(path);
+    {
+        StorageHolder root = open_store(path);
+        StreamHolder file = OpenChildStream(*root, L"data.bin", true);
+        bench::check(file ? S_OK : root->LastResult(), "OpenChildStream");
+        write_blocks(file->Stream(), bytes);
+    }
+    // What the digest must be: the XOR of the MD5 digests of the successive 4096-byte blocks.
+    md5 hasher;
+    unsigned char expected[16]{}, part[16];
+    for (size_t at = 0; at < bytes.size(); at += block) {
+        hasher.digest(bytes.data() + at, std::min(block, bytes.size() - at), part);
+        for (int i = 0; i < 16; ++i) expected[i] ^= part[i];
+    }
+    auto server = connect_server();
+    StreamDigest got{};
+    double served = 0;
+    {
+        auto file = open_server_file(server.get(), path, L"data.bin", false);
+        served = bench::median_seconds(reps, [&] { bench::check(file->GetDigest(&got), "IStorageFile::GetDigest"); });
+    }
+    bench::check(server->CloseStorage(bstr(path)), "IStorageServer::CloseStorage");
+    if (std::memcmp(&got, expected, 16) != 0) throw std::runtime_error("GetDigest differs from the blocks' MD5 digests");
+    double plain = bench::median_seconds(reps, [&] { hasher.digest(bytes.data(), bytes.size(), part); });
+    bench::row r;
+    r.bench = "4 digest";
+    r.what = std::to_string(mib) + " MiB";
+    r.unit = "s";
+    r.subject = "GetDigest";
+    r.subject_value = served;
+    r.baseline = "MD5 in memory";
+    r.baseline_value = plain;
+    bench::print(r);
+}
+
+ULONGLONG file_size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) throw std::runtime_error("no file size");
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string mib_text(ULONGLONG bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f MiB", static_cast<double>(bytes) / 1048576.0);
+    return text;
+}
+
+// 5. Defragmenting a storage of which half the files were deleted, against copying the same file into a
+// new compound file with CopyTo.
+void defragment(const bench::scratch& dir, long long mib, int reps) {
+    constexpr int files = 32;
+    std::vector<unsigned char> bytes = bench::filler(static_cast<size_t>(mib) << 20);
+    size_t each = bytes.size() / files;
+    std::wstring original = dir.file(L"defrag.orrisafe");
+    create_empty(original);
+    {
+        StorageHolder root = open_store(original);
+        for (int i = 0; i < files; ++i) {
+            StreamHolder file = OpenChildStream(*root, L"File " + std::to_wstring(i), true);
+            bench::check(file ? S_OK : root->LastResult(), "OpenChildStream");
+            std::vector<unsigned char> part(bytes.begin() + static_cast<ptrdiff_t>(i * each),
+                                            bytes.begin() + static_cast<ptrdiff_t>((i + 1) * each));
+            write_blocks(file->Stream(), part);
+        }
+        for (int i = 0; i < files; i += 2)
+            if (!DeleteChild(*root, L"File " + std::to_wstring(i))) bench::check(root->LastResult(), "DeleteChild");
+    }
+    ULONGLONG before = file_size(original);
+    auto server = connect_server();
+    std::wstring served = dir.file(L"defrag-served.orrisafe"), source = dir.file(L"defrag-source.orrisafe"),
+                 copy = dir.file(L"defrag-copy.orrisafe");
+    std::vector<double> served_times, plain_times;
+    ULONGLONG after = 0, copied = 0;
+    for (int i = 0; i < reps; ++i) {
+        if (!CopyFileW(original.c_str(), served.c_str(), FALSE) || !CopyFileW(original.c_str(), source.c_str(), FALSE))
+            throw std::runtime_error("CopyFile failed");
+        served_times.push_back(bench::seconds([&] { bench::check(server->Defragment(bstr(served)), "IStorageServer::Defragment"); }));
+        after = file_size(served);
+        plain_times.push_back(bench::seconds([&] {
+            interface_holder<IStorage> from, to;
+            bench::check(StgOpenStorageEx(source.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0, nullptr, nullptr,
+                                          IID_IStorage, from.put_void()),
+                         "StgOpenStorageEx");
+            bench::check(StgCreateDocfile(copy.c_str(), STGM_CREATE | open_mode, 0, to.put()), "StgCreateDocfile");
+            bench::check(from->CopyTo(0, nullptr, nullptr, to.get()), "IStorage::CopyTo");
+            bench::check(to->Commit(STGC_DEFAULT), "IStorage::Commit");
+        }));
+        copied = file_size(copy);
+    }
+    bench::row r;
+    r.bench = "5 defragment";
+    r.what = std::to_string(mib) + " MiB, half the files deleted";
+    r.unit = "s";
+    r.subject = "Defragment";
+    r.subject_value = bench::median(served_times);
+    r.baseline = "CopyTo a new file";
+    r.baseline_value = bench::median(plain_times);
+    r.note = "file " + mib_text(before) + " before, " + mib_text(after) + " after (the bare copy: " + mib_text(copied) + ")";
+    bench::print(r);
+}
+
+template <class Work>
+int attempt(const char* bench, Work work) {
+    try {
+        work();
+        return 0;
+    } catch (const std::exception& e) {
+        bench::print_failure(bench, "", e.what());
+        return 1;
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    bench::options args(argc, argv);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int failures = 0;
+    {
+        bench::scratch dir(L"server");
+        int reps = static_cast<int>(args.number(L"reps", 3));
+        failures += attempt("1 copy via server", [&] { copy_in_out(dir, args.number(L"copy-mib", 16), reps); });
+        failures += attempt("3 list via server",
+                            [&] { list_through_server(dir, args.numbers(L"files", {100, 1000, 10000}), reps); });
+        failures += attempt("4 digest", [&] { digest(dir, args.number(L"digest-mib", 16), reps); });
+        failures += attempt("5 defragment", [&] { defragment(dir, args.number(L"defrag-mib", 64), reps); });
+    }
+    CoUninitialize();
+    return failures ? 1 : 0;
+}
