@@ -79,6 +79,10 @@ scratch::~scratch() {
     RemoveDirectoryW(path_.c_str());
 }
 
+std::string size_text(long long kib) {
+    return kib % 1024 == 0 ? std::to_string(kib / 1024) + " MiB" : std::to_string(kib) + " KiB";
+}
+
 std::vector<unsigned char> filler(size_t size) {
     std::vector<unsigned char> bytes(size);
     unsigned int state = 0x2545F491u;

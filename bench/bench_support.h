@@ -40,6 +40,9 @@ private:
     std::wstring path_;
 };
 
+// "16 MiB", "256 KiB".
+std::string size_text(long long kib);
+
 // Bytes that do not compress to nothing: the same for every run.
 std::vector<unsigned char> filler(size_t size);
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks, runs each under Wine in a private prefix with the whole Wine session pinned to
 # one CPU, one at a time, and prints one table and the same rows as JSON lines.
-#   bench/run.sh [--tiny] [--cpu N] [--no-build] [--build-dir DIR] [--json FILE] [--mib N] [--files a,b,c] [--reps R]
-# --tiny runs every benchmark once with sizes of a few hundred KiB (a smoke test: that it runs, not how fast).
+#   bench/run.sh [--tiny] [--cpu N] [--no-build] [--build-dir DIR] [--json FILE] [--kib N] [--files a,b,c] [--reps R]
+# --kib sets every data size (KiB); --tiny runs every benchmark once with a few hundred KiB and folders of
+# 10, 20 and 40 files (a smoke test: that it runs, not how fast).
 set -uo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 arch=$("$here/cmake/wine-arch.sh")
@@ -10,15 +11,16 @@ build="${ORRI_BUILD:-$here/build}/$arch"
 cpu=$(( $(nproc) - 1 ))
 do_build=1 json=""
 # Full sizes (and how often each measurement is repeated; the median counts).
-mib=64 copy_mib=16 digest_mib=16 defrag_mib=64 files=100,1000,10000 reps=3 key_runs=5
+# Sizes in KiB.
+write_kib=65536 copy_kib=16384 digest_kib=16384 defrag_kib=65536 files=100,1000,10000 reps=3 key_runs=5 tag=""
 while [ $# -gt 0 ]; do
   case "$1" in
-    --tiny) mib=1 copy_mib=1 digest_mib=1 defrag_mib=1 files=10,20,40 reps=1 key_runs=2 ;;
+    --tiny) write_kib=256 copy_kib=256 digest_kib=256 defrag_kib=512 files=10,20,40 reps=1 key_runs=2 tag=-tiny ;;
     --cpu) cpu="$2"; shift ;;
     --no-build) do_build=0 ;;
     --build-dir) build="$2"; shift ;;
     --json) json="$2"; shift ;;
-    --mib) mib="$2"; copy_mib="$2"; digest_mib="$2"; defrag_mib="$2"; shift ;;
+    --kib) write_kib="$2"; copy_kib="$2"; digest_kib="$2"; defrag_kib="$2"; shift ;;
     --files) files="$2"; shift ;;
     --reps) reps="$2"; shift ;;
     *) echo "bench: unknown argument $1" >&2; exit 2 ;;
@@ -35,7 +37,8 @@ fi
 # A private prefix of our own: never the tests' prefix, whose wineserver and registrations are theirs.
 export WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINELOADER=$([ "$arch" = win32 ] && echo /usr/lib/wine/wine || echo /usr/lib/wine/wine64)
-export WINEPREFIX="$build/bench/wineprefix"
+# The smoke run has one of its own, so that it may run beside a full one.
+export WINEPREFIX="$build/bench/wineprefix$tag"
 rm -rf "$WINEPREFIX"
 if [ -f "$build/wineprefix.template/.ready" ]; then
   cp -a "$build/wineprefix.template" "$WINEPREFIX" && rm -f "$WINEPREFIX/.ready"
@@ -51,7 +54,7 @@ setsid $pin wineserver -p </dev/null >/dev/null 2>&1 &
 sleep 0.2
 $pin "$WINELOADER" wineboot </dev/null >/dev/null 2>&1
 
-out="$build/bench/results.jsonl"
+out="$build/bench/results$tag.jsonl"
 : > "$out"
 status=0
 # run <program> <args...>: one benchmark program; its JSON lines go to the results.
@@ -62,15 +65,15 @@ run() {
     echo "{\"bench\":\"$name\",\"skipped\":\"$name.exe is not built\"}" >> "$out"
     return
   fi
-  $pin "$WINELOADER" "$program" "$@" </dev/null >> "$out" 2> "$build/bench/$name.err"
+  $pin "$WINELOADER" "$program" "$@" </dev/null >> "$out" 2> "$build/bench/$name$tag.err"
   local rc=$?
   if [ $rc -ne 0 ]; then
-    echo "bench: $name exited with $rc (see $build/bench/$name.err)" >&2
+    echo "bench: $name exited with $rc (see $build/bench/$name$tag.err)" >&2
     status=1
   fi
 }
 
-run store_bench --mib "$mib" --files "$files" --reps "$reps"
+run store_bench --kib "$write_kib" --files "$files" --reps "$reps"
 
 # Across processes: the storage server installed into the private prefix as the product installs it
 # (its type library, then the service, started on demand by COM), and the bare server beside it.
@@ -80,7 +83,7 @@ if [ -f "$dist/orriserver.exe" ] && [ -f "$dist/orritypes.exe" ]; then
   wine_quiet "$dist/orritypes.exe" -i orrisafe.tlb || echo "bench: registering the type library failed" >&2
   wine_quiet "$dist/orriserver.exe" /i || echo "bench: installing the service failed" >&2
   wine_quiet "$build/bench/bare_server.exe" /regserver || echo "bench: registering the bare server failed" >&2
-  run server_bench --copy-mib "$copy_mib" --files "$files" --digest-mib "$digest_mib" --defrag-mib "$defrag_mib" --reps "$reps"
+  run server_bench --copy-kib "$copy_kib" --files "$files" --digest-kib "$digest_kib" --defrag-kib "$defrag_kib" --reps "$reps"
   wine_quiet "$dist/orriserver.exe" /s
   wine_quiet "$dist/orriserver.exe" /u
 else
@@ -88,6 +91,8 @@ else
     echo "{\"bench\":\"$row\",\"skipped\":\"the storage server (orriserver.exe) is not in this checkout\"}" >> "$out"
   done
 fi
+
+run keys_bench --runs "$key_runs"
 
 wineserver -k >/dev/null 2>&1
 trap - EXIT

@@ -1,6 +1,6 @@
 // The element store in-process, set against the compound file underneath it: writing a file's bytes
 // and listing folders of growing size.
-// store_bench [--mib N] [--block bytes] [--files 100,1000,10000] [--reps R]
+// store_bench [--kib N] [--block bytes] [--files 100,1000,10000] [--reps R]
 #include "bench_support.h"
 
 #include <objbase.h>
@@ -37,8 +37,8 @@ StorageHolder open_store(const std::wstring& path) {
 }
 
 // The same bytes into a new file's stream: through the element store, and straight into the compound file.
-void store_write(const bench::scratch& dir, long long mib, size_t block, int reps) {
-    std::vector<unsigned char> bytes = bench::filler(static_cast<size_t>(mib) << 20);
+void store_write(const bench::scratch& dir, long long kib, size_t block, int reps) {
+    std::vector<unsigned char> bytes = bench::filler(static_cast<size_t>(kib) << 10);
     std::wstring path = dir.file(L"write.orrisafe");
     std::vector<double> store, plain;
     for (int i = 0; i < reps; ++i) {
@@ -62,7 +62,7 @@ void store_write(const bench::scratch& dir, long long mib, size_t block, int rep
     }
     bench::row r;
     r.bench = "2 store write";
-    r.what = std::to_string(mib) + " MiB in " + std::to_string(block) + "-byte blocks";
+    r.what = bench::size_text(kib) + " in " + std::to_string(block) + "-byte blocks";
     r.unit = "s";
     r.subject = "OpenChildStream + IStream::Write";
     r.subject_value = bench::median(store);
@@ -125,16 +125,14 @@ void store_listing(const bench::scratch& dir, const std::vector<long long>& size
         size_t last = sizes.size() - 1;
         bench::row r;
         r.bench = "3 list in-process";
-        r.what = "growth " + std::to_string(sizes[last - 1]) + " -> " + std::to_string(sizes[last]) + " files";
+        char linear[32];
+        std::snprintf(linear, sizeof linear, " (linear: %gx)", static_cast<double>(sizes[last]) / static_cast<double>(sizes[last - 1]));
+        r.what = "growth " + std::to_string(sizes[last - 1]) + " -> " + std::to_string(sizes[last]) + " files" + linear;
         r.unit = "x";
         r.subject = "EnumChildren";
         r.subject_value = times[last].store / times[last - 1].store;
         r.baseline = "IStorage::EnumElements";
         r.baseline_value = times[last].plain / times[last - 1].plain;
-        char linear[64];
-        std::snprintf(linear, sizeof linear, "linear is %gx",
-                      static_cast<double>(sizes[last]) / static_cast<double>(sizes[last - 1]));
-        r.note = linear;
         bench::print(r);
     }
 }
@@ -149,7 +147,7 @@ int wmain(int argc, wchar_t** argv) {
         bench::scratch dir(L"store");
         int reps = static_cast<int>(args.number(L"reps", 3));
         try {
-            store_write(dir, args.number(L"mib", 64), static_cast<size_t>(args.number(L"block", 4096)), reps);
+            store_write(dir, args.number(L"kib", 65536), static_cast<size_t>(args.number(L"block", 4096)), reps);
         } catch (const std::exception& e) {
             bench::print_failure("2 store write", "", e.what());
             ++failures;

@@ -42,9 +42,15 @@ def main(path, cpu):
         print("| " + " | ".join(c.ljust(w) for c, w in zip(t, widths)) + " |")
         if i == 0:
             print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    printed = set()
     for r in rows:
-        if "note" in r:
-            print(f"  {r['bench']}, {r['case']}: {r['note']}")
+        if "note" not in r:
+            continue
+        same = all(o["note"] == r["note"] for o in rows if o["bench"] == r["bench"] and "note" in o)
+        label = r["bench"] if same else f"{r['bench']}, {r['case']}"
+        if (label, r["note"]) not in printed:
+            printed.add((label, r["note"]))
+            print(f"  {label}: {r['note']}")
     for n in notes:
         print(n)
     print()
