@@ -135,3 +135,74 @@ tools::byte_buffer self_signed_key::public_key() const {
 }
 
 }  // namespace keytest
+
+namespace keytest {
+
+namespace {
+struct dialog_search {
+    const wchar_t* caption;
+    HWND found;
+};
+
+BOOL CALLBACK match_dialog(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<dialog_search*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t text[256], cls[64];
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    GetClassNameW(window, cls, 64);
+    GetWindowTextW(window, text, 256);
+    if (std::wstring(cls) == L"#32770" && std::wstring(text) == search->caption) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct control_search {
+    const wchar_t* window_class;
+    int button_type;
+    HWND found;
+    std::wstring texts;
+};
+
+BOOL CALLBACK match_control(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<control_search*>(param);
+    wchar_t cls[64];
+    GetClassNameW(window, cls, 64);
+    if (_wcsicmp(cls, search->window_class) != 0) return TRUE;
+    if (!search->window_class[0] || search->button_type < 0 ||
+        (GetWindowLongW(window, GWL_STYLE) & 0xF) == search->button_type) {
+        if (!search->found) search->found = window;
+        wchar_t text[1024];
+        GetWindowTextW(window, text, 1024);
+        if (text[0]) search->texts += std::wstring(text) + L"\n";
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND wait_for_dialog(const wchar_t* caption, DWORD timeout_ms) {
+    DWORD start = GetTickCount();
+    do {
+        dialog_search search{caption, nullptr};
+        EnumWindows(match_dialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(100);
+    } while (GetTickCount() - start < timeout_ms);
+    return nullptr;
+}
+
+std::wstring dialog_text(HWND dialog) {
+    control_search search{L"Static", -1, nullptr, {}};
+    EnumChildWindows(dialog, match_control, reinterpret_cast<LPARAM>(&search));
+    return search.texts;
+}
+
+HWND find_control(HWND dialog, const wchar_t* window_class, int button_type) {
+    control_search search{window_class, button_type, nullptr, {}};
+    EnumChildWindows(dialog, match_control, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+}  // namespace keytest

@@ -38,3 +38,16 @@ private:
 };
 
 }  // namespace keytest
+
+namespace keytest {
+
+// A visible dialog of this process with that caption, waited for at most timeout_ms; null when none came.
+HWND wait_for_dialog(const wchar_t* caption, DWORD timeout_ms = 30000);
+
+// The texts of a dialog's static controls, one per line.
+std::wstring dialog_text(HWND dialog);
+
+// The first child control of that window class (and, when given, with a style whose low 4 bits match).
+HWND find_control(HWND dialog, const wchar_t* window_class, int button_type = -1);
+
+}  // namespace keytest

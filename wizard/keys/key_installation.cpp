@@ -1,0 +1,112 @@
+#include "key_installation.h"
+
+#include <cryptuiapi.h>
+#include <shlobj.h>
+#include <platform/pfx_import_wizard.h>
+#include <tools/certificates.h>
+#include <tools/file_io.h>
+#include <tools/pfx_import.h>
+#include <tools/text.h>
+#include <tools/win_except.h>
+
+#include <exception>
+
+namespace {
+
+// The shell utility library's message box with a "don't ask again" check box.
+using check_box_message_box = int(WINAPI*)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, int default_result,
+                                           LPCWSTR value_name);
+
+check_box_message_box bind_check_box_message_box() {
+    HMODULE shell_utilities = GetModuleHandleW(L"shlwapi.dll");
+    if (!shell_utilities) return nullptr;
+    return reinterpret_cast<check_box_message_box>(GetProcAddress(shell_utilities, MAKEINTRESOURCEA(191)));
+}
+
+using import_wizard = BOOL(WINAPI*)(DWORD flags, HWND owner, LPCWSTR title, PCCRYPTUI_WIZ_IMPORT_SRC_INFO source,
+                                    HCERTSTORE destination);
+
+// Bound on first use: the programs start without the certificate dialogs library.
+import_wizard bind_import_wizard() {
+    static const import_wizard bound = []() -> import_wizard {
+        HMODULE dialogs = LoadLibraryW(L"cryptui.dll");
+        return dialogs ? reinterpret_cast<import_wizard>(GetProcAddress(dialogs, "CryptUIWizImport")) : nullptr;
+    }();
+    if (!bound) tools::throw_last_error();
+    return bound;
+}
+
+// Where the system's wizard cannot read key files: our password prompt, then the product's own import (each key
+// in a container of its own) into the user's store. A wrong password is an error, as in the system's wizard.
+void import_key_file_ourselves(HWND owner, const wchar_t* key_file, const wchar_t* title) {
+    tools::byte_buffer bytes;
+    tools::read_file(key_file, bytes);
+    std::wstring password;
+    if (!platform::ask_key_file_password(owner, title, key_file, password)) return;
+    tools::cert_list certs = tools::import_pfx(bytes, password.c_str());
+    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+    try {
+        tools::auto_cert_store store = tools::open_user_store(L"MY");
+        for (const tools::cert_record& cert : certs)
+            tools::check_win(CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                              nullptr));
+    } catch (...) {
+        for (const tools::cert_record& cert : certs) {
+            try {
+                tools::delete_key_container(cert);
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    MessageBoxW(owner, L"The import was successful.", title, MB_ICONINFORMATION);
+}
+
+void import_key_file(HWND owner, const wchar_t* key_file, const wchar_t* title) {
+    if (!platform::import_wizard_reads_pfx()) return import_key_file_ourselves(owner, key_file, title);
+    import_wizard run = bind_import_wizard();
+    CRYPTUI_WIZ_IMPORT_SRC_INFO source{};
+    source.dwSize = sizeof(source);
+    source.dwSubjectChoice = CRYPTUI_WIZ_IMPORT_SUBJECT_FILE;
+    source.pwszFileName = key_file;
+    source.dwFlags = CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED | CRYPT_USER_KEYSET;
+    source.pwszPassword = nullptr;
+    if (!run(CRYPTUI_WIZ_IMPORT_TO_CURRENTUSER, owner, title, &source, nullptr)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_CANCELLED) throw tools::win_except(error);
+    }
+}
+
+}  // namespace
+
+int AskInstallKey(HWND owner) {
+    static const check_box_message_box ask = bind_check_box_message_box();
+    if (!ask) return -1;
+    return ask(owner, L"The storage and it's key were successfully created.\n\nDo you want to install the key right now?",
+               L"Orrisafe Wizard", MB_YESNO | MB_ICONQUESTION, IDYES, L"{79282F18-7951-4AE0-92BA-BEFDAA1F65BA}");
+}
+
+BOOL InstallKey(HWND owner, const wchar_t* key_file, const wchar_t* title) {
+    try {
+        try {
+            import_key_file(owner, key_file, title);
+            return TRUE;
+        } catch (const std::exception& e) {
+            std::wstring text = L"Unable to install key due to the following error:\n\n   " + tools::to_wide(e.what()) +
+                                L"\n\nPlease try to install the key manually.";
+            MessageBoxW(owner, text.c_str(), title, MB_ICONERROR);
+        } catch (...) {
+            MessageBoxW(owner, L"Unable to install key due to undefined error.\n\nPlease try to install the key manually.",
+                        title, MB_ICONERROR);
+        }
+    } catch (...) {
+        // Not even the message could be made; the caller still learns that nothing was installed.
+    }
+    return FALSE;
+}
+
+std::wstring TempKeyFilePath() {
+    wchar_t folder[MAX_PATH];
+    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_LOCAL_APPDATA, TRUE)) throw tools::win_except(ERROR_FILE_NOT_FOUND);
+    return std::wstring(folder) + L"\\" + tools::guid_to_string(tools::new_guid()) + L".pfx";
+}
