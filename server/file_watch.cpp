@@ -31,7 +31,7 @@ HANDLE new_event() {
 
 }  // namespace
 
-std::wstring file_watch::directory_of(const std::wstring& path) {
+std::wstring CFileWatch::directory_of(const std::wstring& path) {
     const wchar_t* name = PathFindFileNameW(path.c_str());
     std::wstring directory = path.substr(0, static_cast<size_t>(name - path.c_str()));
     // A bare file name lies in the current folder.
@@ -44,9 +44,9 @@ std::wstring file_watch::directory_of(const std::wstring& path) {
     return directory;
 }
 
-std::wstring file_watch::file_name_of(const std::wstring& path) { return PathFindFileNameW(path.c_str()); }
+std::wstring CFileWatch::file_name_of(const std::wstring& path) { return PathFindFileNameW(path.c_str()); }
 
-file_watch::file_watch(const std::wstring& path, end_handler on_end, DWORD buffer_size)
+CFileWatch::CFileWatch(const std::wstring& path, end_handler on_end, DWORD buffer_size)
     : path_(path), file_(file_name_of(path)), on_end_(std::move(on_end)), buffer_((buffer_size + 3) / 4) {
     if (file_.empty() || is_separator(path.back())) throw tools::win_except(ERROR_INVALID_NAME);
     try {
@@ -58,7 +58,7 @@ file_watch::file_watch(const std::wstring& path, end_handler on_end, DWORD buffe
         read_done_ = new_event();
         stop_ = new_event();
         armed_ = new_event();
-        thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, thread_routine, this, 0, nullptr));
+        thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WatchFileThread, this, 0, nullptr));
         if (!thread_) {
             DWORD error = GetLastError();
             throw tools::win_except(error ? error : ERROR_NOT_ENOUGH_MEMORY);
@@ -76,19 +76,19 @@ file_watch::file_watch(const std::wstring& path, end_handler on_end, DWORD buffe
     }
 }
 
-file_watch::~file_watch() {
+CFileWatch::~CFileWatch() {
     stop();
     if (thread_) WaitForSingleObject(thread_, INFINITE);
     close_handles();
 }
 
-void file_watch::stop() noexcept {
+void CFileWatch::stop() noexcept {
     if (stop_) SetEvent(stop_);
 }
 
-bool file_watch::finished() const noexcept { return !thread_ || WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0; }
+bool CFileWatch::finished() const noexcept { return !thread_ || WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0; }
 
-void file_watch::close_handles() noexcept {
+void CFileWatch::close_handles() noexcept {
     for (HANDLE* h : {&read_done_, &stop_, &armed_, &thread_}) {
         if (*h) CloseHandle(*h);
         *h = nullptr;
@@ -97,7 +97,7 @@ void file_watch::close_handles() noexcept {
     directory_ = INVALID_HANDLE_VALUE;
 }
 
-DWORD file_watch::issue_read() noexcept {
+DWORD CFileWatch::ReadDirectoryChanges() noexcept {
     ResetEvent(read_done_);
     overlapped_ = OVERLAPPED{};
     overlapped_.hEvent = read_done_;
@@ -107,7 +107,7 @@ DWORD file_watch::issue_read() noexcept {
     return 0;
 }
 
-bool file_watch::batch_names_file(DWORD bytes) const noexcept {
+bool CFileWatch::batch_names_file(DWORD bytes) const noexcept {
     const auto* base = reinterpret_cast<const unsigned char*>(buffer_.data());
     size_t size = std::min<size_t>(bytes, buffer_.size() * sizeof(DWORD));
     size_t offset = 0;
@@ -124,7 +124,7 @@ bool file_watch::batch_names_file(DWORD bytes) const noexcept {
     }
 }
 
-file_watch::outcome file_watch::run() noexcept {
+CFileWatch::outcome CFileWatch::WaitForFileChange() noexcept {
     HANDLE waits[2] = {stop_, read_done_};
     for (;;) {
         DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
@@ -140,16 +140,16 @@ file_watch::outcome file_watch::run() noexcept {
         // and an empty one (the changes overflowed the buffer) both may hide a change of the file.
         if (!GetOverlappedResult(directory_, &overlapped_, &bytes, FALSE) || bytes == 0) return outcome::changed;
         if (batch_names_file(bytes)) return outcome::changed;
-        if (issue_read() != 0) return outcome::changed;
+        if (ReadDirectoryChanges() != 0) return outcome::changed;
     }
 }
 
-unsigned __stdcall file_watch::thread_routine(void* parameter) noexcept {
-    auto* self = static_cast<file_watch*>(parameter);
-    self->arm_error_ = self->issue_read();
+unsigned __stdcall CFileWatch::WatchFileThread(void* parameter) noexcept {
+    auto* self = static_cast<CFileWatch*>(parameter);
+    self->arm_error_ = self->ReadDirectoryChanges();
     if (self->arm_error_ != 0) return 1;
     SetEvent(self->armed_);
-    if (self->run() == outcome::changed && self->on_end_) {
+    if (self->WaitForFileChange() == outcome::changed && self->on_end_) {
         try {
             self->on_end_(*self);
         } catch (...) {

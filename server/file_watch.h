@@ -8,21 +8,21 @@
 
 namespace server {
 
-class file_watch {
+class CFileWatch {
 public:
     static constexpr DWORD default_buffer_size = 65536;
 
     // Called once, on the watch's own thread, when the watched file changed or the directory can no
     // longer be read; not called after stop().
-    using end_handler = std::function<void(file_watch&)>;
+    using end_handler = std::function<void(CFileWatch&)>;
 
     // Opens the directory of path and returns only once the first read of its changes is pending, so
     // no change made after the constructor returns is missed. Throws tools::win_except.
-    file_watch(const std::wstring& path, end_handler on_end, DWORD buffer_size = default_buffer_size);
+    CFileWatch(const std::wstring& path, end_handler on_end, DWORD buffer_size = default_buffer_size);
     // Stops the thread and waits for it.
-    ~file_watch();
-    file_watch(const file_watch&) = delete;
-    file_watch& operator=(const file_watch&) = delete;
+    ~CFileWatch();
+    CFileWatch(const CFileWatch&) = delete;
+    CFileWatch& operator=(const CFileWatch&) = delete;
 
     const std::wstring& path() const noexcept { return path_; }
     // Asks the thread to end without calling the end handler.
@@ -37,9 +37,9 @@ public:
 private:
     enum class outcome { changed, stopped };
 
-    static unsigned __stdcall thread_routine(void* self) noexcept;
-    outcome run() noexcept;
-    DWORD issue_read() noexcept;
+    static unsigned __stdcall WatchFileThread(void* self) noexcept;
+    outcome WaitForFileChange() noexcept;
+    DWORD ReadDirectoryChanges() noexcept;
     bool batch_names_file(DWORD bytes) const noexcept;
     void close_handles() noexcept;
 

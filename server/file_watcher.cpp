@@ -22,14 +22,14 @@ struct path_less {
     }
 };
 
-using watch_list = std::vector<std::unique_ptr<server::file_watch>>;
+using watch_list = std::vector<std::unique_ptr<server::CFileWatch>>;
 
 // The process-wide table of watched paths. Watches are owned by `watches_` until their threads have
 // ended; the table only names the ones still in force. A watch is destroyed (its thread joined) only
 // outside the lock, since an ending thread takes the lock to leave the table.
-class watched_file_table {
+class WatchedFileTable {
 public:
-    ~watched_file_table() { stop_all(); }
+    ~WatchedFileTable() { stop_all(); }
 
     void watch(const std::wstring& path) {
         destroy(take_finished());
@@ -37,7 +37,7 @@ public:
             tools::scoped_lock lock(section_);
             if (entries_.count(path)) return;
         }
-        auto watch = std::make_unique<server::file_watch>(path, [this](server::file_watch& w) { ended(w); });
+        auto watch = std::make_unique<server::CFileWatch>(path, [this](server::CFileWatch& w) { ended(w); });
         tools::scoped_lock lock(section_);
         if (entries_.count(path)) return;  // another thread was quicker: ours is stopped on the way out
         watches_.reserve(watches_.size() + 1);
@@ -71,7 +71,7 @@ public:
 
 private:
     // On the watch's own thread, when its file changed.
-    void ended(server::file_watch& watch) {
+    void ended(server::CFileWatch& watch) {
         tools::scoped_lock lock(section_);
         auto found = entries_.find(watch.path());
         if (found != entries_.end() && found->second == &watch) entries_.erase(found);
@@ -94,11 +94,11 @@ private:
     static void destroy(watch_list&& list) noexcept { list.clear(); }
 
     tools::critical_section section_;
-    std::map<std::wstring, server::file_watch*, path_less> entries_;
+    std::map<std::wstring, server::CFileWatch*, path_less> entries_;
     watch_list watches_;
 };
 
-watched_file_table the_table;
+WatchedFileTable the_table;
 
 }  // namespace
 

@@ -169,9 +169,9 @@ TEST_CASE("deleting the watched file, renaming it away or renaming another file 
 
 TEST_CASE("a storage in a drive root is watched in the root folder") {
     watchers_stopped guard;
-    CHECK(server::file_watch::directory_of(L"C:\\root.orrisafe") == L"C:\\");
-    CHECK(server::file_watch::directory_of(L"C:\\folder\\inner.orrisafe") == L"C:\\folder");
-    CHECK(server::file_watch::directory_of(L"bare.orrisafe") == L".");
+    CHECK(server::CFileWatch::directory_of(L"C:\\root.orrisafe") == L"C:\\");
+    CHECK(server::CFileWatch::directory_of(L"C:\\folder\\inner.orrisafe") == L"C:\\folder");
+    CHECK(server::CFileWatch::directory_of(L"bare.orrisafe") == L".");
 
     std::wstring storage = L"C:\\orri-watch-" + tools::guid_to_string(tools::new_guid()).substr(1, 8) + L".orrisafe";
     create_file(storage);
@@ -209,7 +209,7 @@ TEST_CASE("an overflow of the folder's change list counts as a change of the wat
     HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     {
         // A list that cannot hold even one entry of the long name below overflows at its first change.
-        server::file_watch watch(storage, [&](server::file_watch&) { SetEvent(ended); }, 32);
+        server::CFileWatch watch(storage, [&](server::CFileWatch&) { SetEvent(ended); }, 32);
         create_file(dir.file(std::wstring(120, L'x') + L".txt"), "other");
         CHECK(WaitForSingleObject(ended, 8000) == WAIT_OBJECT_0);
         for (int i = 0; i < 100 && !watch.finished(); ++i) Sleep(20);
@@ -218,7 +218,7 @@ TEST_CASE("an overflow of the folder's change list counts as a change of the wat
     ResetEvent(ended);
     {
         // The same watch with room for the entry sees only another file's change: no end.
-        server::file_watch watch(storage, [&](server::file_watch&) { SetEvent(ended); });
+        server::CFileWatch watch(storage, [&](server::CFileWatch&) { SetEvent(ended); });
         create_file(dir.file(std::wstring(120, L'y') + L".txt"), "other");
         CHECK(WaitForSingleObject(ended, 1500) == WAIT_TIMEOUT);
         CHECK_FALSE(watch.finished());

@@ -1,0 +1,280 @@
+// The whole server as a client meets it: the service installed in the prefix, activated on demand by
+// COM from this process, calls crossing processes through the type library, then stopped and removed.
+#include <doctest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <orrisafe.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <tools/interface_holder.h>
+#include <tools/paths.h>
+#include <tools/tests/test_support.h>
+
+#include "service_fixture.h"
+
+using namespace service_testing;
+using tools::interface_holder;
+
+namespace {
+
+// {30000000-9A79-48F0-A26B-FDA05AE1AD1C}
+const CLSID server_clsid = {0x30000000, 0x9A79, 0x48F0, {0xA2, 0x6B, 0xFD, 0xA0, 0x5A, 0xE1, 0xAD, 0x1C}};
+// In-process, local and remote server, as every client of the server asks.
+const DWORD client_context = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+
+class bstr {
+public:
+    explicit bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~bstr() { SysFreeString(b_); }
+    bstr(const bstr&) = delete;
+    bstr& operator=(const bstr&) = delete;
+    operator BSTR() const { return b_; }
+
+private:
+    BSTR b_;
+};
+
+std::wstring take_text(BSTR b) {
+    std::wstring text = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
+    SysFreeString(b);
+    return text;
+}
+
+class com_apartment {
+public:
+    com_apartment() { REQUIRE(SUCCEEDED(CoInitialize(nullptr))); }
+    ~com_apartment() { CoUninitialize(); }
+    com_apartment(const com_apartment&) = delete;
+    com_apartment& operator=(const com_apartment&) = delete;
+};
+
+// The type library registered by the installer's tool, and removed again at the end.
+class registered_type_library {
+public:
+    registered_type_library() {
+        std::string output;
+        result_ = testing::run_process(L"\"" + dist_file(L"orritypes.exe") + L"\" -i orrisafe.tlb", &output);
+    }
+    ~registered_type_library() { testing::run_process(L"\"" + dist_file(L"orritypes.exe") + L"\" -u orrisafe.tlb"); }
+    registered_type_library(const registered_type_library&) = delete;
+    registered_type_library& operator=(const registered_type_library&) = delete;
+    DWORD result() const { return result_; }
+
+private:
+    DWORD result_ = 1;
+};
+
+interface_holder<IStorageServer> connect_server() {
+    interface_holder<IClassFactory> factory;
+    REQUIRE(CoGetClassObject(server_clsid, client_context, nullptr, IID_IClassFactory, factory.put_void()) == S_OK);
+    interface_holder<IStorageServer> server;
+    REQUIRE(factory->CreateInstance(nullptr, IID_IStorageServer, server.put_void()) == S_OK);
+    return server;
+}
+
+void create_storage_file(const std::wstring& path) {
+    IStorage* storage = nullptr;
+    REQUIRE(StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage) == S_OK);
+    storage->Release();
+}
+
+std::vector<std::wstring> listing(IStorageFolder* folder) {
+    interface_holder<IElementEnum> elements;
+    REQUIRE(folder->EnumElements(elements.put()) == S_OK);
+    std::vector<std::wstring> names;
+    for (;;) {
+        interface_holder<IElementInfo> info;
+        if (elements->Next(info.put()) != S_OK || !info) break;
+        BSTR name = nullptr;
+        REQUIRE(info->GetName(&name) == S_OK);
+        names.push_back(take_text(name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void write_all(IStream* stream, const std::string& data) {
+    ULONG written = 0;
+    REQUIRE(stream->Write(data.data(), static_cast<ULONG>(data.size()), &written) == S_OK);
+    REQUIRE(written == data.size());
+}
+
+std::string read_all(IStorageFile* file) {
+    interface_holder<IStream> stream;
+    REQUIRE(file->GetStream(stream.put()) == S_OK);
+    LARGE_INTEGER zero{};
+    REQUIRE(stream->Seek(zero, STREAM_SEEK_SET, nullptr) == S_OK);
+    std::string data;
+    char buffer[4096];
+    for (;;) {
+        ULONG read = 0;
+        HRESULT hr = stream->Read(buffer, sizeof(buffer), &read);
+        REQUIRE(SUCCEEDED(hr));
+        if (read == 0) break;
+        data.append(buffer, read);
+    }
+    return data;
+}
+
+interface_holder<IStorageFile> open_file(IStorageFolder* folder, const std::wstring& name, bool create) {
+    interface_holder<IStorageFile> file;
+    REQUIRE(folder->OpenFile(bstr(name), create ? VARIANT_TRUE : VARIANT_FALSE, file.put()) == S_OK);
+    return file;
+}
+
+ULONGLONG file_size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    REQUIRE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int files_matching(const std::wstring& pattern) {
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int count = 0;
+    do ++count;
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
+}
+
+bool is_disconnected(HRESULT hr) {
+    return hr == RPC_E_DISCONNECTED || hr == HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == CO_E_OBJNOTCONNECTED;
+}
+
+long watch_state(IStorageServer* server, const std::wstring& path) {
+    long state = -1;
+    REQUIRE(server->GetWatchState(bstr(path), &state) == S_OK);
+    return state;
+}
+
+const wchar_t second_client_variable[] = L"ORRI_E2E_STORAGE";
+const std::string note_text = "written by the first client, read back by both";
+
+}  // namespace
+
+// Runs only as the second client that the end-to-end case starts in a process of its own.
+TEST_CASE("second client: sees the first client's tree and adds to it") {
+    std::wstring path = testing::env(second_client_variable);
+    if (path.empty()) return;
+    com_apartment apartment;
+    auto server = connect_server();
+    std::wstring upper = path;
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    interface_holder<IStorageFolder> root;
+    REQUIRE(server->OpenStorage(bstr(upper), root.put()) == S_OK);
+    CHECK(listing(root.get()) == std::vector<std::wstring>{L"docs"});
+    interface_holder<IStorageFolder> docs;
+    REQUIRE(root->OpenFolder(bstr(L"docs"), VARIANT_FALSE, docs.put()) == S_OK);
+    CHECK(read_all(open_file(docs.get(), L"renamed.txt", false).get()) == note_text);
+    interface_holder<IStorageFolder> added;
+    CHECK(root->OpenFolder(bstr(L"from second client"), VARIANT_TRUE, added.put()) == S_OK);
+}
+
+TEST_CASE("end to end: install, activate on demand, work on a storage from two processes, stop and uninstall") {
+    // Declared first, so they undo the installation last, on every path.
+    installed_service_guard service_guard;
+    REQUIRE(service_state() == 0);
+    std::string output;
+    REQUIRE(run_server(L"/i", &output) == 0);
+    registered_type_library type_library;
+    REQUIRE(type_library.result() == 0);
+    CHECK(service_state() == SERVICE_STOPPED);
+
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"end-to-end.orrisafe");
+    create_storage_file(path);
+    {
+        com_apartment apartment;
+        DWORD started = GetTickCount();
+        auto server = connect_server();
+        MESSAGE("activation started the service in " << GetTickCount() - started << " ms");
+        CHECK(service_state() == SERVICE_RUNNING);
+
+        interface_holder<IStorageFolder> root;
+        REQUIRE(server->OpenStorage(bstr(path), root.put()) == S_OK);
+        VARIANT_BOOL open = VARIANT_FALSE;
+        CHECK(server->IsStorageOpen(bstr(path), &open) == S_OK);
+        CHECK(open == VARIANT_TRUE);
+
+        interface_holder<IStorageFolder> docs;
+        REQUIRE(root->OpenFolder(bstr(L"docs"), VARIANT_TRUE, docs.put()) == S_OK);
+        {
+            auto note = open_file(docs.get(), L"note.txt", true);
+            interface_holder<IStream> stream;
+            REQUIRE(note->GetStream(stream.put()) == S_OK);
+            write_all(stream.get(), note_text);
+            CHECK(read_all(note.get()) == note_text);
+        }
+        CHECK(docs->RenameElement(bstr(L"note.txt"), bstr(L"renamed.txt")) == S_OK);
+        CHECK(listing(docs.get()) == std::vector<std::wstring>{L"renamed.txt"});
+
+        // A large file, then deleted: its sectors stay in the compound file until it is defragmented.
+        {
+            auto big = open_file(root.get(), L"big.bin", true);
+            interface_holder<IStream> stream;
+            REQUIRE(big->GetStream(stream.put()) == S_OK);
+            write_all(stream.get(), std::string(256 * 1024, 'x'));
+        }
+        CHECK(listing(root.get()) == (std::vector<std::wstring>{L"big.bin", L"docs"}));
+        CHECK(root->DeleteElement(bstr(L"big.bin")) == S_OK);
+        CHECK(listing(root.get()) == std::vector<std::wstring>{L"docs"});
+
+        // A second client, in a process of its own, opens the same path in other letters: same tree.
+        SetEnvironmentVariableW(second_client_variable, path.c_str());
+        std::string child_output;
+        DWORD child = testing::run_process(L"\"" + tools::module_file_path(nullptr) + L"\" -tc=\"second client*\"",
+                                           &child_output);
+        SetEnvironmentVariableW(second_client_variable, nullptr);
+        CHECK_MESSAGE(child == 0, child_output);
+        CHECK(listing(root.get()) == (std::vector<std::wstring>{L"docs", L"from second client"}));
+
+        // Closing cuts every client off.
+        CHECK(server->CloseStorage(bstr(path)) == S_OK);
+        VARIANT_BOOL is_root = VARIANT_FALSE;
+        CHECK(is_disconnected(root->IsRoot(&is_root)));
+        CHECK(is_disconnected(docs->IsRoot(&is_root)));
+        CHECK(server->IsStorageOpen(bstr(path), &open) == S_OK);
+        CHECK(open == VARIANT_FALSE);
+        CHECK(server->CloseStorage(bstr(path)) == S_FALSE);
+        root.reset();
+        docs.reset();
+
+        // Defragmenting the closed storage keeps the tree and gives the deleted file's space back.
+        ULONGLONG before = file_size(path);
+        REQUIRE(server->Defragment(bstr(path)) == S_OK);
+        CHECK(file_size(path) < before);
+        CHECK(files_matching(dir.file(L"*.orrisafe-defrag")) == 0);
+        REQUIRE(server->OpenStorage(bstr(path), root.put()) == S_OK);
+        CHECK(listing(root.get()) == (std::vector<std::wstring>{L"docs", L"from second client"}));
+        REQUIRE(root->OpenFolder(bstr(L"docs"), VARIANT_FALSE, docs.put()) == S_OK);
+        CHECK(read_all(open_file(docs.get(), L"renamed.txt", false).get()) == note_text);
+        CHECK(server->CloseStorage(bstr(path)) == S_OK);
+
+        // Watching a closed storage's file, the way a frozen storage is watched.
+        CHECK(server->WatchFile(bstr(path), VARIANT_TRUE) == S_OK);
+        CHECK(watch_state(server.get(), path) == 0);
+        REQUIRE(testing::run_process(L"cmd.exe /c \"echo changed>>" + path + L"\"") == 0);
+        long state = watch_state(server.get(), path);
+        for (DWORD start = GetTickCount(); state != 2 && GetTickCount() - start < 8000; Sleep(50))
+            state = watch_state(server.get(), path);
+        CHECK(state == 2);
+    }
+
+    REQUIRE(run_server(L"/s", &output) == 0);
+    CHECK(output == "Ok\n");
+    CHECK(wait_for_service_state(SERVICE_STOPPED) == SERVICE_STOPPED);
+    REQUIRE(run_server(L"/u", &output) == 0);
+    CHECK(service_state() == 0);
+    CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"CLSID\\{30000000-9A79-48F0-A26B-FDA05AE1AD1C}"));
+    CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"AppID\\{30000000-9A79-48F0-A26B-FDA05AE1AD1C}"));
+    CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"AppID\\orriserver.exe"));
+}

@@ -1,0 +1,84 @@
+#include "service_fixture.h"
+
+#include <tools/tests/test_support.h>
+#include <tools/text.h>
+#include <tools/win_except.h>
+
+namespace service_testing {
+
+std::wstring dist_file(const std::wstring& name) {
+    std::wstring dir = testing::env(L"ORRI_DIST_DIR");
+    if (!dir.empty() && dir[0] == L'/') {
+        // Wine maps the host's root folder as drive Z:.
+        for (auto& c : dir)
+            if (c == L'/') c = L'\\';
+        dir = L"Z:" + dir;
+    }
+    return dir + L"\\" + name;
+}
+
+std::wstring server_path() { return dist_file(L"orriserver.exe"); }
+
+DWORD run_server(const std::wstring& arguments, std::string* output) {
+    std::string raw;
+    std::wstring command = L"\"" + server_path() + L"\"";
+    if (!arguments.empty()) command += L" " + arguments;
+    DWORD code = testing::run_process(command, &raw);
+    if (output) {
+        output->clear();
+        for (char c : raw)
+            if (c != '\r') output->push_back(c);
+    }
+    return code;
+}
+
+DWORD service_state() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return 0;
+    DWORD state = 0;
+    if (SC_HANDLE service = OpenServiceW(manager, L"orriserver", SERVICE_QUERY_STATUS)) {
+        SERVICE_STATUS status{};
+        if (QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return state;
+}
+
+DWORD wait_for_service_state(DWORD state, DWORD timeout_ms) {
+    DWORD start = GetTickCount();
+    DWORD now = service_state();
+    while (now != state && GetTickCount() - start < timeout_ms) {
+        Sleep(50);
+        now = service_state();
+    }
+    return now;
+}
+
+bool registry_key_exists(HKEY root, const std::wstring& subkey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::string error_line(DWORD code) {
+    std::string text = "Error : " + tools::to_narrow(tools::format_win_error(code)) + "\n";
+    std::string plain;
+    for (char c : text)
+        if (c != '\r') plain.push_back(c);
+    return plain;
+}
+
+installed_service_guard::~installed_service_guard() {
+    DWORD state = service_state();
+    bool registered = registry_key_exists(HKEY_CLASSES_ROOT, L"CLSID\\{30000000-9A79-48F0-A26B-FDA05AE1AD1C}");
+    if (state == 0 && !registered) return;
+    if (state != 0 && state != SERVICE_STOPPED) {
+        run_server(L"/s");
+        wait_for_service_state(SERVICE_STOPPED);
+    }
+    run_server(L"/u");
+}
+
+}  // namespace service_testing
