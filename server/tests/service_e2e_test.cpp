@@ -150,6 +150,15 @@ bool is_disconnected(HRESULT hr) {
            hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == CO_E_OBJNOTCONNECTED;
 }
 
+// Whether nobody holds the file open: it opens exclusively.
+bool file_is_free(const std::wstring& path) {
+    IStorage* storage = nullptr;
+    HRESULT hr = StgOpenStorageEx(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0, nullptr,
+                                  nullptr, IID_IStorage, reinterpret_cast<void**>(&storage));
+    if (storage) storage->Release();
+    return hr == S_OK;
+}
+
 long watch_state(IStorageServer* server, const std::wstring& path) {
     long state = -1;
     REQUIRE(server->GetWatchState(bstr(path), &state) == S_OK);
@@ -267,11 +276,20 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
         for (DWORD start = GetTickCount(); state != 2 && GetTickCount() - start < 8000; Sleep(50))
             state = watch_state(server.get(), path);
         CHECK(state == 2);
-    }
 
-    REQUIRE(run_server(L"/s", &output) == 0);
-    CHECK(output == "Ok\n");
-    CHECK(wait_for_service_state(SERVICE_STOPPED) == SERVICE_STOPPED);
+        // Stopping the service while a client holds an open storage: the client is cut off and the
+        // file is closed.
+        std::wstring held = dir.file(L"held.orrisafe");
+        create_storage_file(held);
+        interface_holder<IStorageFolder> held_root;
+        REQUIRE(server->OpenStorage(bstr(held), held_root.put()) == S_OK);
+        CHECK_FALSE(file_is_free(held));
+        REQUIRE(run_server(L"/s", &output) == 0);
+        CHECK(output == "Ok\n");
+        CHECK(wait_for_service_state(SERVICE_STOPPED) == SERVICE_STOPPED);
+        CHECK(FAILED(held_root->IsRoot(&is_root)));
+        CHECK(file_is_free(held));
+    }
     REQUIRE(run_server(L"/u", &output) == 0);
     CHECK(service_state() == 0);
     CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"CLSID\\{30000000-9A79-48F0-A26B-FDA05AE1AD1C}"));
