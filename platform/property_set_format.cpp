@@ -1,5 +1,6 @@
 // Stands in for the serialization inside Wine's IPropertyStorage: the property-set stream format.
 #include "property_set_format.h"
+#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -206,6 +207,11 @@ HRESULT parse_property_set(const BYTE* data, size_t size, property_set_image& im
         if (section_size - at < 8 || get16(section + at) != VT_I2) return STG_E_INVALIDHEADER;
         image.code_page = get16(section + at + 4);
     }
+    // Where each value ends at the latest: the next value's start, found without walking every entry.
+    std::vector<size_t> starts;
+    starts.reserve(offsets.size());
+    for (const auto& entry : offsets) starts.push_back(entry.second);
+    std::sort(starts.begin(), starts.end());
     for (auto [id, at] : offsets) {
         if (id == code_page_propid) continue;
         size_t avail = section_size - at;
@@ -218,9 +224,8 @@ HRESULT parse_property_set(const BYTE* data, size_t size, property_set_image& im
         HRESULT hr = decode_at(section + at, avail, image.code_page, nullptr, &used);
         if (hr == DISP_E_BADVARTYPE) {
             // Kept as it stands, up to the next value or the end of the set.
-            used = avail;
-            for (auto [other_id, other_at] : offsets)
-                if (other_at > at && other_at - at < used) used = other_at - at;
+            auto next = std::upper_bound(starts.begin(), starts.end(), at);
+            used = next == starts.end() ? avail : *next - at;
             if (used < 4) return STG_E_INVALIDHEADER;
         } else if (FAILED(hr)) {
             return hr;
