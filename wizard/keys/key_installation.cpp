@@ -2,6 +2,7 @@
 
 #include <cryptuiapi.h>
 #include <shlobj.h>
+#include <platform/check_box_message_box.h>
 #include <platform/pfx_import_wizard.h>
 #include <tools/certificates.h>
 #include <tools/file_io.h>
@@ -13,14 +14,11 @@
 
 namespace {
 
-// The shell utility library's message box with a "don't ask again" check box.
-using check_box_message_box = int(WINAPI*)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, int default_result,
-                                           LPCWSTR value_name);
-
-check_box_message_box bind_check_box_message_box() {
+// The shell utility library's message box with a "don't ask again" check box (ours where the system's is broken).
+platform::check_box_message_box_function bind_check_box_message_box() {
     HMODULE shell_utilities = GetModuleHandleW(L"shlwapi.dll");
     if (!shell_utilities) return nullptr;
-    return reinterpret_cast<check_box_message_box>(GetProcAddress(shell_utilities, MAKEINTRESOURCEA(191)));
+    return platform::check_box_message_box(GetProcAddress(shell_utilities, MAKEINTRESOURCEA(191)));
 }
 
 using import_wizard = BOOL(WINAPI*)(DWORD flags, HWND owner, LPCWSTR title, PCCRYPTUI_WIZ_IMPORT_SRC_INFO source,
@@ -80,7 +78,7 @@ void import_key_file(HWND owner, const wchar_t* key_file, const wchar_t* title) 
 }  // namespace
 
 int AskInstallKey(HWND owner) {
-    static const check_box_message_box ask = bind_check_box_message_box();
+    static const platform::check_box_message_box_function ask = bind_check_box_message_box();
     if (!ask) return -1;
     return ask(owner, L"The storage and it's key were successfully created.\n\nDo you want to install the key right now?",
                L"Orrisafe Wizard", MB_YESNO | MB_ICONQUESTION, IDYES, L"{79282F18-7951-4AE0-92BA-BEFDAA1F65BA}");

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -20,6 +21,7 @@ namespace {
 
 const wchar_t* const title = L"Orrisafe Wizard";
 const wchar_t* const password = L"Install-Me 1";
+const wchar_t* const question_value = L"{79282F18-7951-4AE0-92BA-BEFDAA1F65BA}";
 
 tools::byte_buffer make_key_file(const std::wstring& path) {
     CIssuingCertificate issuer;
@@ -159,4 +161,52 @@ TEST_CASE("a key file that cannot be installed shows the system's reason and ins
     CHECK(message.rfind(L"Unable to install key due to the following error:\n\n   ", 0) == 0);
     CHECK(message.find(L"\n\nPlease try to install the key manually.") != std::wstring::npos);
     CHECK_FALSE(installed(id));
+}
+namespace {
+
+const wchar_t* const remembered = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DontShowMeThisDialogAgain";
+
+// Asks the install question with a user who ticks the box (or not) and presses that button; the question's
+// text, or nothing when no question came within a few seconds.
+std::wstring ask_answering(bool tick, int button, int& result) {
+    std::wstring text;
+    std::atomic<bool> answered{false};
+    std::thread user([&text, &answered, tick, button] {
+        HWND question = nullptr;
+        for (int i = 0; i < 100 && !question && !answered; ++i) question = keytest::wait_for_dialog(title, 100);
+        if (!question) return;
+        text = keytest::dialog_text(question) + L"|";
+        if (tick) SendMessageW(keytest::find_control(question, L"Button", BS_AUTOCHECKBOX), BM_CLICK, 0, 0);
+        SendMessageW(GetDlgItem(question, button), BM_CLICK, 0, 0);
+    });
+    result = AskInstallKey(nullptr);
+    answered = true;
+    user.join();
+    return text;
+}
+
+}  // namespace
+
+TEST_CASE("the install question asks until the user ticks the box, then keeps that answer") {
+    LoadLibraryW(L"shlwapi.dll");  // the question uses the shell utilities only where the program has them
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, remembered, question_value);
+    int result = 0;
+
+    std::wstring text = ask_answering(false, IDYES, result);
+    CHECK(result == IDYES);
+    CHECK(text.find(L"The storage and it's key were successfully created.\n\nDo you want to install the key right now?") !=
+          std::wstring::npos);
+    CHECK(ask_answering(false, IDNO, result) != L"");
+    CHECK(result == IDNO);
+
+    int answer = IDYES;
+    SUBCASE("a ticked No") { answer = IDNO; }
+    SUBCASE("a ticked Yes") { answer = IDYES; }
+    CHECK(ask_answering(true, answer, result) != L"");
+    CHECK(result == answer);
+    for (int i = 0; i < 2; ++i) {
+        CHECK(ask_answering(false, IDYES, result) == L"");  // nothing is shown any more
+        CHECK(result == answer);
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, remembered, question_value);
 }

@@ -1,0 +1,19 @@
+// Stands in for the shell utilities' check-box message box (shlwapi ordinal 191), which under Wine answers Yes and
+// No as OK and Cancel and forgets a ticked box.
+#pragma once
+#include <windows.h>
+
+namespace platform {
+
+// owner, text, caption, style, default result, value name of the remembered answer.
+using check_box_message_box_function = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, int, LPCWSTR);
+
+// The function to call given the system's export: null without one, ours where the system's is broken (Wine).
+check_box_message_box_function check_box_message_box(FARPROC system_export);
+
+// Ours: the message with its icon, a "don't show again" box and the buttons of MB_OK, MB_OKCANCEL or MB_YESNO.
+// A ticked answer (other than Cancel) is kept per user under value_name and returned from then on without asking.
+int WINAPI message_box_check(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, int default_result,
+                             LPCWSTR value_name);
+
+}  // namespace platform
