@@ -8,6 +8,7 @@
 #include <orrisafe.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -166,7 +167,17 @@ long watch_state(IStorageServer* server, const std::wstring& path) {
 }
 
 const wchar_t second_client_variable[] = L"ORRI_E2E_STORAGE";
+const wchar_t dying_client_variable[] = L"ORRI_E2E_DYING";
 const std::string note_text = "written by the first client, read back by both";
+
+// Runs one of the client cases below in a process of its own, on the storage at path.
+DWORD run_client(const wchar_t* variable, const std::wstring& path, const char* test_case, std::string* output) {
+    SetEnvironmentVariableW(variable, path.c_str());
+    std::wstring filter(test_case, test_case + strlen(test_case));
+    DWORD code = testing::run_process(L"\"" + tools::module_file_path(nullptr) + L"\" -tc=\"" + filter + L"\"", output);
+    SetEnvironmentVariableW(variable, nullptr);
+    return code;
+}
 
 }  // namespace
 
@@ -188,6 +199,20 @@ TEST_CASE("second client: sees the first client's tree and adds to it") {
     CHECK(root->OpenFolder(bstr(L"from second client"), VARIANT_TRUE, added.put()) == S_OK);
 }
 
+// Runs only as a client that the end-to-end case starts and that dies while it holds a storage open.
+// (Not a stream: a stream handed out stays valid after the storage is closed, and Wine never runs
+// down a dead client's references, so the file would stay open until the service stops.)
+TEST_CASE("dying client: ends abruptly holding a folder and a file") {
+    std::wstring path = testing::env(dying_client_variable);
+    if (path.empty()) return;
+    com_apartment apartment;
+    auto server = connect_server();
+    interface_holder<IStorageFolder> root;
+    REQUIRE(server->OpenStorage(bstr(path), root.put()) == S_OK);
+    auto file = open_file(root.get(), L"held by the dying client.txt", true);
+    TerminateProcess(GetCurrentProcess(), 7);
+}
+
 TEST_CASE("end to end: install, activate on demand, work on a storage from two processes, stop and uninstall") {
     // Declared first, so they undo the installation last, on every path.
     installed_service_guard service_guard;
@@ -207,6 +232,10 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
         auto server = connect_server();
         MESSAGE("activation started the service in " << GetTickCount() - started << " ms");
         CHECK(service_state() == SERVICE_RUNNING);
+        // The running server marks the product as present.
+        HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\Orrisafe 3.0");
+        CHECK(mutex != nullptr);
+        if (mutex) CloseHandle(mutex);
 
         interface_holder<IStorageFolder> root;
         REQUIRE(server->OpenStorage(bstr(path), root.put()) == S_OK);
@@ -238,11 +267,8 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
         CHECK(listing(root.get()) == std::vector<std::wstring>{L"docs"});
 
         // A second client, in a process of its own, opens the same path in other letters: same tree.
-        SetEnvironmentVariableW(second_client_variable, path.c_str());
         std::string child_output;
-        DWORD child = testing::run_process(L"\"" + tools::module_file_path(nullptr) + L"\" -tc=\"second client*\"",
-                                           &child_output);
-        SetEnvironmentVariableW(second_client_variable, nullptr);
+        DWORD child = run_client(second_client_variable, path, "second client*", &child_output);
         CHECK_MESSAGE(child == 0, child_output);
         CHECK(listing(root.get()) == (std::vector<std::wstring>{L"docs", L"from second client"}));
 
@@ -276,6 +302,21 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
         for (DWORD start = GetTickCount(); state != 2 && GetTickCount() - start < 8000; Sleep(50))
             state = watch_state(server.get(), path);
         CHECK(state == 2);
+
+        // A client that dies holding objects does not take the server with it, and its storage can be
+        // closed and opened again.
+        std::wstring orphaned = dir.file(L"orphaned.orrisafe");
+        create_storage_file(orphaned);
+        CHECK(run_client(dying_client_variable, orphaned, "dying client*", nullptr) == 7);
+        CHECK(server->IsStorageOpen(bstr(orphaned), &open) == S_OK);
+        CHECK(server->CloseStorage(bstr(orphaned)) == (open == VARIANT_TRUE ? S_OK : S_FALSE));
+        CHECK(file_is_free(orphaned));
+        {
+            interface_holder<IStorageFolder> reopened;
+            REQUIRE(server->OpenStorage(bstr(orphaned), reopened.put()) == S_OK);
+            CHECK(listing(reopened.get()) == std::vector<std::wstring>{L"held by the dying client.txt"});
+            CHECK(server->CloseStorage(bstr(orphaned)) == S_OK);
+        }
 
         // Stopping the service while a client holds an open storage: the client is cut off and the
         // file is closed.
