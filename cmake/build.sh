@@ -8,7 +8,8 @@ case "$arch" in
   win64) toolchain="$here/cmake/toolchain-x86_64-mingw.cmake" ;;
   *) echo "build: unknown architecture $arch" >&2; exit 1 ;;
 esac
-if [ ! -f "$build/build.ninja" ]; then
+# Configured again when the tests are wanted otherwise than last time (./run.sh builds without them).
+if [ ! -f "$build/build.ninja" ] || ! grep -qx "ORRI_TESTS:BOOL=$tests" "$build/CMakeCache.txt" 2>/dev/null; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
         -DCMAKE_BUILD_TYPE=Release -DORRI_TESTS="$tests" >/dev/null
 fi
