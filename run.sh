@@ -18,7 +18,8 @@ export WINELOADER=$([ "$arch" = win32 ] && echo /usr/lib/wine/wine || echo /usr/
 wine() { "$WINELOADER" "$@"; }
 
 # Install: the type library, the service, the shell extension (each once it exists).
-[ -f "$dist/orritypes.exe" ] && [ -f "$dist/orrisafe.tlb" ] && wine "$dist/orritypes.exe" -i "$(winepath -w "$dist/orrisafe.tlb" 2>/dev/null)"
+# orritypes finds the library beside itself, as the installer runs it (winepath needs 32-bit Wine).
+[ -f "$dist/orritypes.exe" ] && [ -f "$dist/orrisafe.tlb" ] && { wine "$dist/orritypes.exe" -i orrisafe.tlb || echo; }
 if [ -f "$dist/orriserver.exe" ]; then
   wine "$dist/orriserver.exe" /i || echo "run: the service was installed already"
   wine "$dist/orriserver.exe" /r || true
