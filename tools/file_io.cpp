@@ -53,7 +53,9 @@ void write_file(const wchar_t* path, const void* bytes, size_t length) {
 }
 
 size_t read_file(const wchar_t* path, byte_buffer& out) {
-    HANDLE raw = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared as a file stream shares it: a program that has the file open for writing does not stop us.
+    HANDLE raw = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (raw == INVALID_HANDLE_VALUE) throw_open_failure(path);
     auto_kernel_handle file(raw);
     LARGE_INTEGER size{};

@@ -87,6 +87,18 @@ TEST_CASE("reading: a missing file is code 2, a file locked against reading code
     CHECK(contents(path) == tools::byte_buffer{1});
 }
 
+TEST_CASE("reading a file that another program has open for writing, sharing it, succeeds") {
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"key.pfx");
+    tools::write_file(path, tools::byte_buffer{'k', 'e', 'y'});
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    REQUIRE(h != INVALID_HANDLE_VALUE);
+    tools::auto_kernel_handle writer(h);
+    CHECK(read_error(path) == 0);
+    CHECK(contents(path) == tools::byte_buffer{'k', 'e', 'y'});
+}
+
 TEST_CASE("a write that cannot complete leaves the old file as it was and nothing partial") {
     testing::scratch_dir dir;
     CHECK(write_error(dir.file(L"no-folder\\key.pfx"), {1, 2}) == ERROR_FILE_NOT_FOUND);
