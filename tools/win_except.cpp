@@ -8,9 +8,12 @@ namespace tools {
 win_except::win_except(DWORD code) : code_(code), message_(to_narrow(format_win_error(code).c_str())) {}
 
 namespace {
+// Insertion places stay as they are: no arguments are at hand, and a system text asked to fill them
+// would read arguments that were never passed.
 bool system_message(DWORD code, LANGID lang, std::wstring& out) {
     wchar_t* buffer = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, lang,
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, lang,
                              reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     if (n == 0 || !buffer) return false;
     out.assign(buffer, n);

@@ -30,6 +30,14 @@ TEST_CASE("format_win_error gives the system's text or the hexadecimal fallback"
     CHECK(tools::format_win_error(0x80030002) == (storage.empty() ? L"Undefined error #80030002" : storage));
 }
 
+TEST_CASE("a system text with an insertion place is given as it stands, not the fallback") {
+    // ERROR_BAD_EXE_FORMAT's text names the program through "%1"; no arguments are ever supplied.
+    std::wstring text = tools::format_win_error(ERROR_BAD_EXE_FORMAT);
+    CHECK(text.find(L"Undefined error") == std::wstring::npos);
+    CHECK(text.find(L"%1") != std::wstring::npos);
+    CHECK(std::string(tools::win_except(ERROR_BAD_EXE_FORMAT).what()) == tools::to_narrow(text));
+}
+
 TEST_CASE("win_except carries the code and the narrow message, and survives copying") {
     tools::win_except e(ERROR_FILE_NOT_FOUND);
     CHECK(e.code() == ERROR_FILE_NOT_FOUND);
