@@ -218,6 +218,24 @@ TEST_CASE("the subject lists the filled fields only, always in the same order") 
               encoded_subject(L"C=US\r\nCN=Carol\r\nL=Springfield\r\nO=Example Ltd\r\nOU=Research\r\n"
                               L"E=carol@example.com\r\nS=Nowhere\r\nSTREET=1 Main Street"));
     }
+    SUBCASE("the fields the wizard never fills follow in their own order") {
+        KeyCertificateRequest all = request;
+        all.domain_component = L"example";
+        all.surname = L"Smith";
+        all.initials = L"CS";
+        all.given_name = L"Carol";
+        all.title = L"Dr";
+        tools::byte_buffer other;
+        CreateKeyCertificate(issuer.get(), all, other);
+        opened_key k(other, all.password);
+        std::vector<name_entry> thirteen = expected;
+        thirteen.push_back({szOID_TITLE, L"Dr"});
+        thirteen.push_back({szOID_GIVEN_NAME, L"Carol"});
+        thirteen.push_back({szOID_INITIALS, L"CS"});
+        thirteen.push_back({szOID_SUR_NAME, L"Smith"});
+        thirteen.push_back({szOID_DOMAIN_COMPONENT, L"example"});
+        CHECK(name_entries(k.cert()->pCertInfo->Subject) == thirteen);
+    }
     SUBCASE("empty optional fields leave no trace") {
         KeyCertificateRequest few = request_for(L"Dave");
         few.organization = L"Example Ltd";
