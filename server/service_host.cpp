@@ -87,9 +87,11 @@ void RunServer() noexcept {
             com_apartment apartment;
             if (!apartment.ok()) return;
             try {
-                std::unique_ptr<CServedClass> served = the_maker();
-                serve(*served);
-                served->teardown();
+                std::unique_ptr<CServedClass> served = the_maker ? the_maker() : nullptr;
+                if (served) {
+                    serve(*served);
+                    served->teardown();
+                }
             } catch (...) {
                 // A failed start or teardown still ends the service in order.
             }
