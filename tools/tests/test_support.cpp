@@ -43,14 +43,30 @@ DWORD run_process(const std::wstring& command_line, std::string* output, DWORD t
         if (read_end) CloseHandle(read_end);
         return static_cast<DWORD>(-1);
     }
+    DWORD start = GetTickCount();
+    auto time_left = [&] {
+        DWORD spent = GetTickCount() - start;
+        return spent < timeout_ms ? timeout_ms - spent : 0;
+    };
     if (output) {
+        // Only what is there is read, so that a child that never closes its output cannot hold us past the time.
         char buf[4096];
-        DWORD n;
-        while (ReadFile(read_end, buf, sizeof(buf), &n, nullptr) && n) output->append(buf, n);
+        for (;;) {
+            bool ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+            DWORD available = 0, n = 0;
+            if (!PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr)) break;  // every writer is gone
+            if (available) {
+                if (!ReadFile(read_end, buf, available < sizeof(buf) ? available : sizeof(buf), &n, nullptr) || !n) break;
+                output->append(buf, n);
+                continue;
+            }
+            if (ended || time_left() == 0) break;
+            Sleep(10);
+        }
         CloseHandle(read_end);
     }
     DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(pi.hProcess, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    if (WaitForSingleObject(pi.hProcess, time_left()) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
     else TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
