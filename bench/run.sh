@@ -13,9 +13,11 @@ do_build=1 json=""
 # Full sizes (and how often each measurement is repeated; the median counts).
 # Sizes in KiB.
 write_kib=65536 copy_kib=16384 digest_kib=16384 defrag_kib=65536 files=100,1000,10000 reps=3 key_runs=5 tag=""
+# Seconds one benchmark program may take before it is stopped (so that a hung call ends the run).
+limit=3600
 while [ $# -gt 0 ]; do
   case "$1" in
-    --tiny) write_kib=256 copy_kib=256 digest_kib=256 defrag_kib=512 files=10,20,40 reps=1 key_runs=2 tag=-tiny ;;
+    --tiny) write_kib=256 copy_kib=256 digest_kib=256 defrag_kib=512 files=10,20,40 reps=1 key_runs=2 tag=-tiny limit=90 ;;
     --cpu) cpu="$2"; shift ;;
     --no-build) do_build=0 ;;
     --build-dir) build="$2"; shift ;;
@@ -65,7 +67,7 @@ run() {
     echo "{\"bench\":\"$name\",\"skipped\":\"$name.exe is not built\"}" >> "$out"
     return
   fi
-  $pin "$WINELOADER" "$program" "$@" </dev/null >> "$out" 2> "$build/bench/$name$tag.err"
+  timeout "$limit" $pin "$WINELOADER" "$program" "$@" </dev/null >> "$out" 2> "$build/bench/$name$tag.err"
   local rc=$?
   if [ $rc -ne 0 ]; then
     echo "bench: $name exited with $rc (see $build/bench/$name$tag.err)" >&2
@@ -79,7 +81,7 @@ run store_bench --kib "$write_kib" --files "$files" --reps "$reps"
 # (its type library, then the service, started on demand by COM), and the bare server beside it.
 dist="$build/dist"
 if [ -f "$dist/orriserver.exe" ] && [ -f "$dist/orritypes.exe" ]; then
-  wine_quiet() { $pin "$WINELOADER" "$@" </dev/null >/dev/null 2>&1; }
+  wine_quiet() { timeout 120 $pin "$WINELOADER" "$@" </dev/null >/dev/null 2>&1; }
   wine_quiet "$dist/orritypes.exe" -i orrisafe.tlb || echo "bench: registering the type library failed" >&2
   wine_quiet "$dist/orriserver.exe" /i || echo "bench: installing the service failed" >&2
   wine_quiet "$build/bench/bare_server.exe" /regserver || echo "bench: registering the bare server failed" >&2
