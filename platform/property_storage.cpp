@@ -238,7 +238,12 @@ private:
             HRESULT hr = edit(next);
             if (FAILED(hr)) return hr;
             hr = write_property_set(stream_, next);
-            if (FAILED(hr)) return hr;
+            if (FAILED(hr)) {
+                // A write cut short (a full disk) leaves part of the new set over the old: put the old one
+                // back, which fits where it stood, so that the set stays readable.
+                write_property_set(stream_, image_);
+                return hr;
+            }
             image_ = std::move(next);
             return S_OK;
         } catch (const std::bad_alloc&) {

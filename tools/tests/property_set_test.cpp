@@ -362,6 +362,101 @@ TEST_CASE("a write that fails is reported at once and leaves the set as it was")
     CHECK(read.boolVal == VARIANT_TRUE);
 }
 
+// A stream on a full disk: it takes writes within the bytes it already has, and of a write that would grow
+// it, only the part that fits, before it fails.
+class full_disk_stream final : public IStream {
+public:
+    full_disk_stream() { CreateStreamOnHGlobal(nullptr, TRUE, &inner_); }
+    ~full_disk_stream() { inner_->Release(); }
+    void fill() {
+        STATSTG stat{};
+        inner_->Stat(&stat, STATFLAG_NONAME);
+        limit_ = stat.cbSize.QuadPart;
+    }
+    std::vector<BYTE> bytes() {
+        STATSTG stat{};
+        inner_->Stat(&stat, STATFLAG_NONAME);
+        std::vector<BYTE> all(static_cast<size_t>(stat.cbSize.QuadPart));
+        LARGE_INTEGER zero{};
+        ULARGE_INTEGER was{};
+        inner_->Seek(zero, STREAM_SEEK_CUR, &was);
+        inner_->Seek(zero, STREAM_SEEK_SET, nullptr);
+        ULONG read = 0;
+        if (!all.empty()) inner_->Read(all.data(), static_cast<ULONG>(all.size()), &read);
+        LARGE_INTEGER back;
+        back.QuadPart = static_cast<LONGLONG>(was.QuadPart);
+        inner_->Seek(back, STREAM_SEEK_SET, nullptr);
+        return all;
+    }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IStream) || IsEqualIID(iid, IID_ISequentialStream)) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
+    STDMETHODIMP Read(void* p, ULONG n, ULONG* r) override { return inner_->Read(p, n, r); }
+    STDMETHODIMP Write(const void* p, ULONG n, ULONG* w) override {
+        LARGE_INTEGER zero{};
+        ULARGE_INTEGER at{};
+        inner_->Seek(zero, STREAM_SEEK_CUR, &at);
+        if (at.QuadPart + n <= limit_) return inner_->Write(p, n, w);
+        ULONG fits = at.QuadPart < limit_ ? static_cast<ULONG>(limit_ - at.QuadPart) : 0;
+        ULONG written = 0;
+        if (fits) inner_->Write(p, fits, &written);
+        if (w) *w = written;
+        return STG_E_MEDIUMFULL;
+    }
+    STDMETHODIMP Seek(LARGE_INTEGER d, DWORD o, ULARGE_INTEGER* p) override { return inner_->Seek(d, o, p); }
+    STDMETHODIMP SetSize(ULARGE_INTEGER s) override { return s.QuadPart <= limit_ ? inner_->SetSize(s) : STG_E_MEDIUMFULL; }
+    STDMETHODIMP CopyTo(IStream* s, ULARGE_INTEGER n, ULARGE_INTEGER* r, ULARGE_INTEGER* w) override { return inner_->CopyTo(s, n, r, w); }
+    STDMETHODIMP Commit(DWORD f) override { return inner_->Commit(f); }
+    STDMETHODIMP Revert() override { return inner_->Revert(); }
+    STDMETHODIMP LockRegion(ULARGE_INTEGER a, ULARGE_INTEGER b, DWORD c) override { return inner_->LockRegion(a, b, c); }
+    STDMETHODIMP UnlockRegion(ULARGE_INTEGER a, ULARGE_INTEGER b, DWORD c) override { return inner_->UnlockRegion(a, b, c); }
+    STDMETHODIMP Stat(STATSTG* s, DWORD f) override { return inner_->Stat(s, f); }
+    STDMETHODIMP Clone(IStream** s) override { return inner_->Clone(s); }
+
+private:
+    IStream* inner_ = nullptr;
+    ULONGLONG limit_ = ~0ull;
+    LONG refs_ = 1;
+};
+
+TEST_CASE("a write cut short by a full disk leaves the stream holding the set as it was") {
+    full_disk_stream stream;
+    tools::interface_holder<IPropertyStorage> set;
+    REQUIRE(platform::make_property_storage(&stream, set_mode, platform::new_property_set(some_fmtid, CLSID_NULL), set.put()) == S_OK);
+    std::wstring name = tools::guid_to_string(some_fmtid), other = tools::guid_to_string(GUID_NULL);
+    PROPSPEC spec = named(name), other_spec = named(other);
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocString(L"Report.txt");
+    REQUIRE(set->WriteMultiple(1, &spec, &value, 2) == S_OK);
+    PropVariantClear(&value);
+    stream.fill();
+
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocString(std::wstring(300, L'x').c_str());
+    CHECK(set->WriteMultiple(1, &other_spec, &value, 2) == STG_E_MEDIUMFULL);
+    PropVariantClear(&value);
+
+    // What a later open reads from the stream: the set before the failed write.
+    std::vector<BYTE> bytes = stream.bytes();
+    platform::property_set_image image;
+    REQUIRE(platform::parse_property_set(bytes.data(), bytes.size(), image) == S_OK);
+    REQUIRE(image.values.size() == 1);
+    PROPVARIANT read;
+    REQUIRE(platform::decode_property_value(image.values.begin()->second, image.code_page, &read) == S_OK);
+    CHECK(testing::bstr_text(read) == L"Report.txt");
+    PropVariantClear(&read);
+}
+
 TEST_CASE("malformed set streams are refused, and no damaged stream is read outside its bytes") {
     testing::com_apartment com;
     testing::scratch_dir dir;
