@@ -11,6 +11,7 @@
 #include <tools/win_except.h>
 
 #include <exception>
+#include <vector>
 
 namespace {
 
@@ -34,6 +35,22 @@ import_wizard bind_import_wizard() {
     return bound;
 }
 
+struct key_container {
+    std::wstring name, provider;
+    DWORD type = 0;
+};
+
+// The container that a certificate's key provider information names; empty without one.
+key_container container_of(PCCERT_CONTEXT cert) {
+    DWORD size = 0;
+    if (!cert || !CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return {};
+    tools::byte_buffer data(size);
+    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, data.data(), &size)) return {};
+    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(data.data());
+    return {info->pwszContainerName ? info->pwszContainerName : L"", info->pwszProvName ? info->pwszProvName : L"",
+            info->dwProvType};
+}
+
 // Where the system's wizard cannot read key files: our password prompt, then the product's own import (each key
 // in a container of its own) into the user's store. A wrong password is an error, as in the system's wizard.
 void import_key_file_ourselves(HWND owner, const wchar_t* key_file, const wchar_t* title) {
@@ -43,11 +60,24 @@ void import_key_file_ourselves(HWND owner, const wchar_t* key_file, const wchar_
     if (!platform::ask_key_file_password(owner, title, key_file, password)) return;
     tools::cert_list certs = tools::import_pfx(bytes, password.c_str());
     SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+    // A key installed before gives way to its new copy: its certificate leaves the store (replacing it in place
+    // keeps the old key provider information on Wine) and its container goes once the new one is in.
+    std::vector<key_container> replaced;
+    tools::auto_cert_store store;
+    tools::cert_list removed;
     try {
-        tools::auto_cert_store store = tools::open_user_store(L"MY");
-        for (const tools::cert_record& cert : certs)
+        store = tools::open_user_store(L"MY");
+        for (const tools::cert_record& cert : certs) {
+            tools::auto_cert_context earlier(
+                CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert.get(), nullptr));
+            if (earlier) {
+                replaced.push_back(container_of(earlier.get()));
+                removed.emplace_back(earlier);
+                tools::check_win(CertDeleteCertificateFromStore(CertDuplicateCertificateContext(earlier.get())));
+            }
             tools::check_win(CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_REPLACE_EXISTING,
                                                               nullptr));
+        }
     } catch (...) {
         for (const tools::cert_record& cert : certs) {
             try {
@@ -55,7 +85,14 @@ void import_key_file_ourselves(HWND owner, const wchar_t* key_file, const wchar_
             } catch (...) {
             }
         }
+        for (const tools::cert_record& cert : removed)
+            CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
         throw;
+    }
+    for (const key_container& old : replaced) {
+        if (old.name.empty()) continue;
+        HCRYPTPROV unused = 0;
+        CryptAcquireContextW(&unused, old.name.c_str(), old.provider.c_str(), old.type, CRYPT_DELETEKEYSET);
     }
     MessageBoxW(owner, L"The import was successful.", title, MB_ICONINFORMATION);
 }

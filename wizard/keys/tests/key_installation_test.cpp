@@ -45,6 +45,14 @@ tools::byte_buffer key_identifier_of(const tools::byte_buffer& pfx) {
     return id;
 }
 
+std::wstring container_of(PCCERT_CONTEXT cert) {
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return {};
+    tools::byte_buffer data(size);
+    REQUIRE(CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, data.data(), &size));
+    return reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(data.data())->pwszContainerName;
+}
+
 bool installed(const tools::byte_buffer& id) {
     try {
         tools::find_cert_by_key_identifier(L"MY", id);
@@ -119,6 +127,23 @@ TEST_CASE("installing a key file puts the certificate with its private key into 
     tools::cert_record found(tools::find_cert_by_key_identifier(L"MY", id));
     tools::byte_buffer content_key(16, 0x42);
     CHECK(tools::rsa_decrypt(found, tools::rsa_encrypt(found, content_key)) == content_key);
+
+    SUBCASE("installed again, the key replaces its earlier copy, whose container goes") {
+        std::wstring first_container = container_of(found.get());
+        REQUIRE(keytest::container_exists(first_container));
+        std::thread again([&message] { message = answer_prompt(password); });
+        CHECK(InstallKey(nullptr, path.c_str(), title) == TRUE);
+        again.join();
+        tools::auto_cert_store store = tools::open_user_store(L"MY");
+        int copies = 0;
+        PCCERT_CONTEXT c = nullptr;
+        while ((c = CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, found.get(), c)))
+            ++copies;
+        CHECK(copies == 1);
+        CHECK_FALSE(keytest::container_exists(first_container));
+        found = tools::cert_record(tools::find_cert_by_key_identifier(L"MY", id));
+        CHECK(tools::rsa_decrypt(found, tools::rsa_encrypt(found, content_key)) == content_key);
+    }
     // The key file itself is left as it was.
     tools::byte_buffer after;
     tools::read_file(path, after);
