@@ -23,6 +23,8 @@ struct property_set_image {
 constexpr PROPID dictionary_propid = 0;
 constexpr PROPID code_page_propid = 1;
 constexpr PROPID first_reserved_propid = 0x80000000;
+// The largest set stream that is read; no write may make a set bigger than that.
+constexpr size_t largest_property_set = size_t(64) << 20;
 
 // A new empty Unicode set.
 property_set_image new_property_set(const GUID& fmtid, const CLSID& clsid);

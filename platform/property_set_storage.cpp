@@ -10,14 +10,12 @@
 namespace platform {
 namespace {
 
-// A set stream is read whole; anything bigger than this is not a property set we could have written.
-constexpr ULONGLONG largest_set = 64ull << 20;
-
 HRESULT read_stream(IStream* stream, std::vector<BYTE>& bytes) {
     STATSTG stat{};
     HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
     if (FAILED(hr)) return hr;
-    if (stat.cbSize.QuadPart > largest_set) return STG_E_INVALIDHEADER;
+    // A set stream is read whole; anything bigger is not a property set we could have written.
+    if (stat.cbSize.QuadPart > largest_property_set) return STG_E_INVALIDHEADER;
     bytes.resize(static_cast<size_t>(stat.cbSize.QuadPart));
     LARGE_INTEGER zero{};
     hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);

@@ -260,6 +260,8 @@ private:
 
 HRESULT write_property_set(IStream* stream, const property_set_image& image) {
     std::vector<BYTE> bytes = serialize_property_set(image);
+    // A set that could not be read back would lose every property in it.
+    if (bytes.size() > largest_property_set) return STG_E_DOCFILETOOLARGE;
     LARGE_INTEGER zero{};
     HRESULT hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
     if (FAILED(hr)) return hr;

@@ -457,6 +457,39 @@ TEST_CASE("a write cut short by a full disk leaves the stream holding the set as
     PropVariantClear(&read);
 }
 
+TEST_CASE("a write that would make a set too big to be read again is refused and the set stays readable") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    auto storage = testing::create_docfile(dir.file(L"big.stg"));
+    auto sets = our_sets(storage.get());
+    std::wstring name = tools::guid_to_string(some_fmtid), other = tools::guid_to_string(GUID_NULL);
+    PROPSPEC spec = named(name), other_spec = named(other);
+    {
+        tools::interface_holder<IPropertyStorage> set;
+        REQUIRE(sets->Create(some_fmtid, nullptr, PROPSETFLAG_DEFAULT, set_mode, set.put()) == S_OK);
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        value.vt = VT_BSTR;
+        value.bstrVal = SysAllocString(L"Report.txt");
+        REQUIRE(set->WriteMultiple(1, &spec, &value, 2) == S_OK);
+        PropVariantClear(&value);
+        // A value of 80 MB: more than a set that is read back may hold.
+        value.vt = VT_BSTR;
+        value.bstrVal = SysAllocStringLen(nullptr, 40u << 20);
+        REQUIRE(value.bstrVal);
+        std::fill(value.bstrVal, value.bstrVal + (40u << 20), L'x');
+        CHECK(FAILED(set->WriteMultiple(1, &other_spec, &value, 2)));
+        PropVariantClear(&value);
+    }
+    tools::interface_holder<IPropertyStorage> set;
+    REQUIRE(sets->Open(some_fmtid, set_mode, set.put()) == S_OK);
+    PROPVARIANT read;
+    PropVariantInit(&read);
+    REQUIRE(set->ReadMultiple(1, &spec, &read) == S_OK);
+    CHECK(testing::bstr_text(read) == L"Report.txt");
+    PropVariantClear(&read);
+}
+
 TEST_CASE("malformed set streams are refused, and no damaged stream is read outside its bytes") {
     testing::com_apartment com;
     testing::scratch_dir dir;
