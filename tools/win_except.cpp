@@ -31,7 +31,11 @@ std::wstring format_win_error(DWORD code) {
     return L"Undefined error #" + std::wstring(hex);
 }
 
-void throw_last_error() { throw win_except(GetLastError()); }
+// A call that failed without saying why must still fail: a code of 0 would reach a COM caller as S_OK.
+void throw_last_error() {
+    DWORD code = GetLastError();
+    throw win_except(code != 0 ? code : ERROR_INTERNAL_ERROR);
+}
 
 void throw_invalid_thread() { throw win_except(ERROR_INVALID_THREAD_ID); }
 

@@ -20,6 +20,7 @@ private:
 // The system's message for a Win32 code in the user's language, else the system's, else a fallback.
 std::wstring format_win_error(DWORD code);
 
+// Throws win_except(GetLastError()); ERROR_INTERNAL_ERROR when the failed call left no code.
 [[noreturn]] void throw_last_error();
 [[noreturn]] void throw_invalid_thread();
 

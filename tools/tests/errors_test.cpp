@@ -54,6 +54,19 @@ TEST_CASE("win_except carries the code and the narrow message, and survives copy
     CHECK_THROWS_AS(tools::throw_invalid_thread(), tools::win_except);
 }
 
+TEST_CASE("a failed call that left no error code is a failure, never success") {
+    // Some of Wine's calls fail without setting an error code (its PKCS#12 export stub, for one).
+    SetLastError(0);
+    try {
+        tools::check_win(FALSE);
+        FAIL("no throw");
+    } catch (const tools::win_except& e) {
+        CHECK(e.code() != 0);
+    }
+    SetLastError(0);
+    CHECK(FAILED(tools::com_boundary([] { tools::throw_last_error(); })));
+}
+
 TEST_CASE("the exception-to-HRESULT rule, row by row") {
     auto map = [](auto thrower) { return tools::com_boundary([&] { thrower(); }); };
     CHECK(map([] { throw std::bad_alloc(); }) == E_OUTOFMEMORY);
