@@ -5,6 +5,8 @@
 #include <tools/pfx_import.h>
 #include <tools/win_except.h>
 
+#include <vector>
+
 using testing::fixture_bytes;
 using testing::fixture_password;
 
@@ -120,5 +122,43 @@ TEST_CASE("read_and_import_pfx reads the file and imports it") {
         FAIL("a missing file imported");
     } catch (const tools::win_except& e) {
         CHECK(e.code() == ERROR_FILE_NOT_FOUND);
+    }
+}
+
+// Run only as a child of the next case (doctest's --no-skip): imports and uses two keys a few times.
+TEST_CASE("imports in a child process" * doctest::skip()) {
+    tools::byte_buffer data(16, 0x5A);
+    for (int round = 0; round < 4; ++round) {
+        testing::imported_keys a(tools::import_pfx(fixture_bytes(L"password.pfx"), fixture_password));
+        testing::imported_keys b(tools::import_pfx(fixture_bytes(L"legacy.pfx"), fixture_password));
+        REQUIRE(a.size() == 1);
+        REQUIRE(b.size() == 1);
+        CHECK(tools::rsa_decrypt(a[0], tools::rsa_encrypt(a[0], data)) == data);
+        CHECK(tools::rsa_decrypt(b[0], tools::rsa_encrypt(b[0], data)) == data);
+        tools::delete_key_container(a[0]);
+        tools::delete_key_container(b[0]);
+    }
+}
+
+TEST_CASE("imports in several processes at the same moment each get their own keys") {
+    wchar_t self[MAX_PATH];
+    REQUIRE(GetModuleFileNameW(nullptr, self, MAX_PATH) > 0);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --no-skip -tc=\"imports in a child process\"";
+    std::vector<PROCESS_INFORMATION> children;
+    for (int i = 0; i < 4; ++i) {
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi{};
+        std::wstring line = command;
+        REQUIRE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        children.push_back(pi);
+    }
+    for (auto& pi : children) {
+        CHECK(WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0);
+        DWORD code = 1;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CHECK(code == 0);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
     }
 }
