@@ -171,6 +171,19 @@ TEST_CASE("RSA: 16 bytes round trip into 256 bytes, and a wrong ciphertext is re
     CHECK_THROWS_AS(tools::rsa_decrypt(a, sealed), tools::win_except);
 }
 
+namespace {
+// Closes the first visible dialog and notes that it saw one; a plain function, since a lambda is no
+// stdcall callback on x86.
+BOOL CALLBACK close_visible_dialog(HWND w, LPARAM seen) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
+    *reinterpret_cast<std::atomic<bool>*>(seen) = true;
+    PostMessageW(w, WM_COMMAND, IDOK, 0);
+    return FALSE;
+}
+}  // namespace
+
 TEST_CASE("view_certificate shows the system's certificate dialog") {
     testing::imported_keys a = import_keys(L"password.pfx");
     DWORD thread = GetCurrentThreadId();
@@ -178,17 +191,7 @@ TEST_CASE("view_certificate shows the system's certificate dialog") {
     std::thread closer([&] {
         // Closes the first dialog that appears on the test's thread.
         for (int i = 0; i < 400 && !done; ++i, Sleep(50))
-            EnumThreadWindows(
-                thread,
-                [](HWND w, LPARAM p) -> BOOL {
-                    wchar_t cls[16] = {};
-                    GetClassNameW(w, cls, 16);
-                    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
-                    *reinterpret_cast<std::atomic<bool>*>(p) = true;
-                    PostMessageW(w, WM_COMMAND, IDOK, 0);
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&seen));
+            EnumThreadWindows(thread, close_visible_dialog, reinterpret_cast<LPARAM>(&seen));
     });
     bool shown = tools::view_certificate(nullptr, a[0]);
     done = true;

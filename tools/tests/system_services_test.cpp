@@ -29,6 +29,17 @@ tools::byte_buffer from_hex(const std::wstring& hex) {
     return out;
 }
 
+// Keeps the longest text of the static controls (a message box's message); a plain function, since
+// a lambda is no stdcall callback on x86.
+BOOL CALLBACK longest_static_text(HWND child, LPARAM p) {
+    wchar_t cls[32] = {}, buf[1024] = {};
+    GetClassNameW(child, cls, 32);
+    GetWindowTextW(child, buf, 1024);
+    auto* best = reinterpret_cast<std::wstring*>(p);
+    if (_wcsicmp(cls, L"Static") == 0 && wcslen(buf) > best->size()) *best = buf;
+    return TRUE;
+}
+
 // Runs action on this thread while another waits for the message box with that caption, reads its
 // text and closes it.
 std::wstring message_box_text(const wchar_t* caption, void (*action)(const wchar_t*)) {
@@ -38,17 +49,7 @@ std::wstring message_box_text(const wchar_t* caption, void (*action)(const wchar
         for (int i = 0; i < 400 && !found; ++i) {
             HWND box = FindWindowW(L"#32770", caption);
             if (box) {
-                EnumChildWindows(
-                    box,
-                    [](HWND child, LPARAM p) -> BOOL {
-                        wchar_t cls[32] = {}, buf[1024] = {};
-                        GetClassNameW(child, cls, 32);
-                        GetWindowTextW(child, buf, 1024);
-                        auto* best = reinterpret_cast<std::wstring*>(p);
-                        if (_wcsicmp(cls, L"Static") == 0 && wcslen(buf) > best->size()) *best = buf;
-                        return TRUE;
-                    },
-                    reinterpret_cast<LPARAM>(&text));
+                EnumChildWindows(box, longest_static_text, reinterpret_cast<LPARAM>(&text));
                 found = true;
                 PostMessageW(box, WM_COMMAND, IDOK, 0);
                 break;
