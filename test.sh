@@ -7,9 +7,10 @@ root="${ORRI_BUILD:-$here/build}"
 
 bash "$here/cmake/setup.sh" || exit 1
 arch=$("$here/cmake/wine-arch.sh")
-# The product is 32-bit: it is always built. Where Wine runs only 64-bit programs,
-# the same sources are also built for x64 and tested there.
-"$here/cmake/build.sh" "$root/win32" win32 "$([ "$arch" = win32 ] && echo ON || echo OFF)" || exit 1
+# The product is 32-bit: it is always built, tests included, so that 32-bit-only faults
+# (calling conventions, structure sizes) break the build. Where Wine runs only 64-bit
+# programs, the same sources are also built for x64 and the tests run there.
+"$here/cmake/build.sh" "$root/win32" win32 ON || exit 1
 build="$root/$arch"
 [ "$arch" = win32 ] || "$here/cmake/build.sh" "$build" "$arch" ON || exit 1
 
