@@ -1,0 +1,45 @@
+// Identifiers of the wizard's resources and controls.
+#pragma once
+
+#define IDD_WIZARD 102
+#define IDR_MAINFRAME 128
+#define IDD_STORAGE_PAGE 129
+#define IDD_KEYFILE_PAGE 130
+#define IDD_KEYPROPERTIES_PAGE 132
+#define IDD_SUMMARY_PAGE 134
+#define IDB_BANNER 136
+
+#define IDC_NEXT 1000
+#define IDC_PREVIOUS 1001
+#define IDC_HEADER 1002
+#define IDC_PAGE_AREA 1003
+#define IDC_STORAGE_PATH 1004
+#define IDC_STORAGE_BROWSE 1005
+#define IDC_KEY_PATH 1006
+#define IDC_KEY_BROWSE 1007
+#define IDC_ISSUED_TO 1010
+#define IDC_PASSWORD 1011
+#define IDC_CONFIRM 1012
+#define IDC_END_DATE 1014
+#define IDC_EMAIL 1015
+#define IDC_COUNTRY 1016
+#define IDC_STATE 1017
+#define IDC_LOCALITY 1019
+#define IDC_STREET 1020
+#define IDC_ORGANIZATION 1021
+#define IDC_UNIT 1022
+#define IDC_BAR_1 1023
+#define IDC_BAR_2 1024
+#define IDC_BAR_3 1025
+#define IDC_LINE_BOTTOM 1026
+#define IDC_LINE_TOP 1027
+#define IDC_REQUIRED_GROUP 1027
+#define IDC_PATH_LABEL 1027
+#define IDC_BROWSER 1040
+#define IDC_ATTACH_ONLY 1042
+#define IDC_SEPARATE_FILE 1043
+#define IDC_SEPARATE_AND_ATTACH 1044
+#define IDC_PASSWORD_HELP 1043
+
+// The About item of the system menu.
+#define IDM_ABOUTBOX 16

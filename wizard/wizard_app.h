@@ -1,0 +1,21 @@
+// The wizard program's application object: start-up checks, then the wizard dialog.
+#pragma once
+#include "platform/dialog_framework.h"
+
+#include <windows.h>
+
+class CWizardApp : public platform::application {
+public:
+    // Holds the product mutex and refuses Guests and Safe Mode; refusals and start-up errors end the process.
+    CWizardApp();
+    ~CWizardApp() override;
+
+protected:
+    bool init_instance() override;
+
+private:
+    HANDLE mutex_ = nullptr;
+};
+
+// Why the wizard may not start: the text to show, or null when it may.
+const wchar_t* StartupRefusal(bool guest, bool safe_mode);
