@@ -47,10 +47,9 @@ ULONGLONG FileTimeOf(const SYSTEMTIME& time) {
 SYSTEMTIME DefaultKeyEndDate(const SYSTEMTIME& now) {
     SYSTEMTIME end = now;
     end.wYear = static_cast<WORD>(end.wYear + 10);
-    if (end.wMonth == 2 && end.wDay == 29) {
-        FILETIME check;
-        if (!SystemTimeToFileTime(&end, &check)) end.wDay = 28;
-    }
+    // The year's own rule, not SystemTimeToFileTime: Wine converts 29 February of any year without complaint.
+    bool leap = (end.wYear % 4 == 0 && end.wYear % 100 != 0) || end.wYear % 400 == 0;
+    if (end.wMonth == 2 && end.wDay == 29 && !leap) end.wDay = 28;
     return end;
 }
 
@@ -135,6 +134,7 @@ void CKeyPropertiesPage::ShowPasswordBalloon(bool warning) {
 }
 
 bool CKeyPropertiesPage::CanLeave(bool back) {
+    platform::hide_balloon_tip(item(IDC_PASSWORD));
     if (back) return true;
     std::wstring password = item_text(IDC_PASSWORD);
     if (IsWeakPassword(password)) {

@@ -34,6 +34,11 @@ bool CStoragePage::on_init_dialog() {
     return false;
 }
 
+void CStoragePage::SetPath(const std::wstring& path) {
+    set_item_text(IDC_STORAGE_PATH, path);
+    send_item(IDC_STORAGE_PATH, EM_SETSEL, path.size(), path.size());
+}
+
 bool CStoragePage::IsWhiteControl(int id) const {
     return id == IDC_PATH_LABEL;
 }

@@ -6,6 +6,9 @@ class CStoragePage : public CWizardPageBase {
 public:
     explicit CStoragePage(CConfirmedPaths& confirmed);
 
+    // Puts a path into the edit as if typed.
+    void SetPath(const std::wstring& path);
+
     void OnSetActive(IWizardHost* host) override;
     void OnNext() override;
     bool CanLeave(bool back) override { return true; }

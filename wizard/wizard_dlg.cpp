@@ -1,6 +1,7 @@
 #include "wizard/wizard_dlg.h"
 
 #include "wizard/glass_frame.h"
+#include "wizard/path_rules.h"
 #include "wizard/pending_foundation.h"
 #include "wizard/resource.h"
 
@@ -183,9 +184,15 @@ bool CWizardDlg::on_init_dialog() {
 
     IWizardPage* start = &storage_page_;
     if (!command_line_path_.empty()) {
-        values_.SetText(StoragePathValue, command_line_path_);
-        key_file_page_.SetStartedWithPath(true);
-        start = &key_file_page_;
+        // Checked and completed as a typed path is; one that can't be used is shown on step 1 instead.
+        std::wstring path = WithExtension(command_line_path_, L".orrisafe");
+        if (IsUsableFilePath(command_line_path_) && IsUsableFilePath(path)) {
+            values_.SetText(StoragePathValue, path);
+            key_file_page_.SetStartedWithPath(true);
+            start = &key_file_page_;
+        } else {
+            storage_page_.SetPath(command_line_path_);
+        }
     }
     ShowPage(start, false);
     ShowWindow(hwnd(), SW_SHOW);

@@ -1,0 +1,179 @@
+#include <doctest.h>
+
+#include "gui_driver.h"
+#include "tools/tests/test_support.h"
+#include "wizard/path_rules.h"
+#include "wizard/resource.h"
+#include "wizard/summary_page.h"
+#include "wizard/summary_view.h"
+
+#include <commctrl.h>
+#include <fstream>
+#include <functional>
+
+namespace {
+
+bool GuiRun() {
+    return testing::env(L"ORRI_WIZARD_GUI") == L"1";
+}
+
+// The wizard's desktop is searched by handle, so the test's own thread drives (assertions on a second
+// thread of this runtime crash at that thread's exit).
+void OnDriverThread(const std::function<void()>& body) {
+    body();
+}
+
+std::wstring SummaryOf(CWizardDriver& wizard) {
+    return wizard.Text(kSummaryViewId);
+}
+
+}  // namespace
+
+TEST_SUITE("gui") {
+
+TEST_CASE("the wizard walks its four steps and refuses what the rules refuse") {
+    if (!GuiRun()) return;
+    testing::scratch_dir dir;
+    std::wstring storage = dir.file(L"My storage");
+    OnDriverThread([&] {
+        CWizardDriver wizard(L"");
+        REQUIRE(wizard.Wizard() != nullptr);
+
+        // Step 1: the documents folder is proposed, a folder is not usable.
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_STORAGE_PATH); }));
+        CHECK(wizard.Text(IDC_STORAGE_PATH).back() == L'\\');
+        CHECK_FALSE(wizard.Enabled(IDC_NEXT));
+        CHECK_FALSE(wizard.Enabled(IDC_PREVIOUS));
+        wizard.Type(IDC_STORAGE_PATH, dir.path());
+        CHECK_FALSE(wizard.Enabled(IDC_NEXT));
+        wizard.Type(IDC_STORAGE_PATH, storage);
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
+        CHECK(wizard.Shot("step1"));
+        wizard.Click(IDC_NEXT);
+
+        // Step 2: the key file is proposed from the completed storage path.
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
+        CHECK(wizard.Text(IDC_KEY_PATH) == dir.file(L"My storage.pfx"));
+        CHECK_FALSE(IsWindowEnabled(wizard.Control(IDC_KEY_PATH)));
+        CHECK(wizard.Enabled(IDC_PREVIOUS));
+        wizard.Click(IDC_SEPARATE_AND_ATTACH);
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_KEY_PATH); }));
+        wizard.Type(IDC_KEY_PATH, dir.path());
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
+        wizard.Type(IDC_KEY_PATH, dir.file(L"key"));
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
+        CHECK(wizard.Shot("step2"));
+        wizard.Click(IDC_NEXT);
+
+        // Step 3: Next needs a name and a password; the rules are asked only when leaving forward.
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_ISSUED_TO); }));
+        CHECK(wizard.Text(IDC_KEY_PATH).empty());  // step 2 is hidden now
+        CHECK_FALSE(wizard.Enabled(IDC_NEXT));
+        wizard.Type(IDC_ISSUED_TO, L"  John Smith ");
+        wizard.Type(IDC_PASSWORD, L"weakpass");
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
+        CHECK_FALSE(wizard.Visible(IDC_BAR_1));
+        wizard.Click(IDC_NEXT);
+        Sleep(500);
+        CHECK(wizard.Visible(IDC_ISSUED_TO));  // still step 3
+        CHECK(wizard.Shot("step3-weak"));
+
+        wizard.Type(IDC_PASSWORD, L"Strong#Pass16chr");
+        CHECK(wizard.WaitFor([&] { return wizard.Visible(IDC_BAR_3); }));
+        wizard.Type(IDC_CONFIRM, L"Strong#Pass16chX");
+        wizard.Click(IDC_NEXT);
+        HWND question = nullptr;
+        REQUIRE(wizard.WaitFor([&] { return (question = wizard.Question()) != nullptr; }));
+        CHECK(wizard.Text(GetDlgItem(question, 0xFFFF)) == L"The passwords you entered are different. Please, try again.");
+        CHECK(wizard.Shot("step3-mismatch"));
+        wizard.ClickIn(question, IDOK);
+        CHECK(wizard.WaitFor([&] { return wizard.Question() == nullptr; }));
+        CHECK(wizard.Visible(IDC_ISSUED_TO));
+
+        wizard.Type(IDC_CONFIRM, L"Strong#Pass16chr");
+        HWND country = wizard.Control(IDC_COUNTRY);
+        CHECK(SendMessageW(country, CB_GETCOUNT, 0, 0) == 247);
+        SendMessageW(country, CB_SETCURSEL, 55, 0);
+        wizard.Type(IDC_ORGANIZATION, L"Smith & <Sons>");
+        CHECK(wizard.Shot("step3"));
+        wizard.Click(IDC_NEXT);
+
+        // Step 4: the summary shows the values, escaped in its markup, never the password.
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(kSummaryViewId) || wizard.Visible(IDC_BROWSER); }));
+        CHECK(wizard.Text(IDC_NEXT) == L"Finish");
+        std::wstring summary = SummaryOf(wizard);
+        auto rows = ParseSummaryRows(summary);
+        REQUIRE(rows.size() == 7);
+        CHECK(rows[0].second == storage + L".orrisafe");
+        CHECK(rows[1].second == dir.file(L"key.pfx"));
+        CHECK(rows[2].second == L"Save key in separate file and attach it to storage");
+        CHECK(rows[3].second == L"John Smith");
+        CHECK(rows[5].second == L"C\u00f4te d'Ivoire (CI)");
+        CHECK(rows[6].second == L"Smith & <Sons>");
+        CHECK(summary.find(L"Smith &amp; &lt;Sons&gt;") != std::wstring::npos);
+        CHECK(summary.find(L"Strong#Pass16chr") == std::wstring::npos);
+        CHECK(wizard.Shot("step4"));
+
+        // Back to step 3 and a changed field shows in the summary.
+        wizard.Click(IDC_PREVIOUS);
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_ISSUED_TO); }));
+        wizard.Type(IDC_ISSUED_TO, L"Jane Smith");
+        wizard.Click(IDC_NEXT);
+        REQUIRE(wizard.WaitFor([&] { return wizard.Text(IDC_NEXT) == L"Finish"; }));
+        CHECK(ParseSummaryRows(SummaryOf(wizard))[3].second == L"Jane Smith");
+
+        // Cancel asks; No keeps everything, Yes ends the wizard.
+        wizard.Click(IDCANCEL);
+        REQUIRE(wizard.WaitFor([&] { return (question = wizard.Question()) != nullptr; }));
+        CHECK(wizard.Text(GetDlgItem(question, 0xFFFF)) == L"Are you sure you want to exit wizard?");
+        CHECK(wizard.Shot("cancel-question"));
+        wizard.ClickIn(question, IDNO);
+        CHECK(wizard.WaitFor([&] { return wizard.Question() == nullptr; }));
+        CHECK(wizard.Text(IDC_NEXT) == L"Finish");
+        wizard.Click(IDCANCEL);
+        REQUIRE(wizard.WaitFor([&] { return (question = wizard.Question()) != nullptr; }));
+        wizard.ClickIn(question, IDYES);
+        DWORD code = 0;
+        CHECK(wizard.Ended(10000, &code));
+    });
+    // Nothing was created by walking and cancelling.
+    CHECK(GetFileAttributesW((storage + L".orrisafe").c_str()) == INVALID_FILE_ATTRIBUTES);
+    CHECK(GetFileAttributesW(dir.file(L"key.pfx").c_str()) == INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_CASE("a command-line path that names a folder is refused like a typed one") {
+    if (!GuiRun()) return;
+    testing::scratch_dir dir;
+    OnDriverThread([&] {
+        CWizardDriver wizard(L"\"" + dir.path() + L"\"");
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_STORAGE_PATH); }));
+        CHECK(wizard.Text(IDC_STORAGE_PATH) == dir.path());
+        CHECK_FALSE(wizard.Enabled(IDC_NEXT));
+        wizard.Type(IDC_STORAGE_PATH, dir.file(L"typed"));
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
+        wizard.Click(IDC_NEXT);
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
+        CHECK(wizard.Enabled(IDC_PREVIOUS));
+    });
+}
+
+TEST_CASE("started with a storage path the wizard opens on step 2") {
+    if (!GuiRun()) return;
+    testing::scratch_dir dir;
+    std::wstring storage = dir.file(L"from explorer");
+    OnDriverThread([&] {
+        CWizardDriver wizard(L"\"" + storage + L"\"");
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
+        CHECK(wizard.Text(IDC_KEY_PATH) == dir.file(L"from explorer.pfx"));
+        CHECK_FALSE(wizard.Enabled(IDC_PREVIOUS));
+        CHECK(wizard.Enabled(IDC_NEXT));
+        CHECK(wizard.Shot("started-with-path"));
+        wizard.Click(IDC_NEXT);
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_ISSUED_TO); }));
+        wizard.Click(IDC_PREVIOUS);
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
+        CHECK_FALSE(wizard.Enabled(IDC_PREVIOUS));
+    });
+}
+
+}  // TEST_SUITE
