@@ -1,6 +1,8 @@
 #include "wizard/wizard_app.h"
 
-#include "wizard/pending_foundation.h"
+#include "tools/global_mutex.h"
+#include "tools/security.h"
+#include "tools/text.h"
 #include "wizard/wizard_dlg.h"
 
 #include <commctrl.h>
@@ -26,9 +28,7 @@ CWizardApp::CWizardApp() {
     }
 }
 
-CWizardApp::~CWizardApp() {
-    if (mutex_) CloseHandle(mutex_);
-}
+CWizardApp::~CWizardApp() = default;
 
 bool CWizardApp::init_instance() {
     INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF};

@@ -1,6 +1,7 @@
 // The wizard program's application object: start-up checks, then the wizard dialog.
 #pragma once
 #include "platform/dialog_framework.h"
+#include "tools/auto_handle.h"
 
 #include <windows.h>
 
@@ -14,7 +15,8 @@ protected:
     bool init_instance() override;
 
 private:
-    HANDLE mutex_ = nullptr;
+    // Held for the life of the process: it marks that a program of the product runs.
+    tools::auto_kernel_handle mutex_;
 };
 
 // Why the wizard may not start: the text to show, or null when it may.

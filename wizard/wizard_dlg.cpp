@@ -2,7 +2,7 @@
 
 #include "wizard/glass_frame.h"
 #include "wizard/path_rules.h"
-#include "wizard/pending_foundation.h"
+#include "tools/user_guide.h"
 #include "wizard/resource.h"
 
 #include <gdiplus.h>
