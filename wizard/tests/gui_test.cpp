@@ -1,6 +1,10 @@
 #include <doctest.h>
 
 #include "gui_driver.h"
+#include "server/property_keys.h"
+#include "tools/certificates.h"
+#include "tools/file_io.h"
+#include "tools/pfx_import.h"
 #include "tools/tests/test_support.h"
 #include "wizard/path_rules.h"
 #include "wizard/resource.h"
@@ -139,6 +143,59 @@ TEST_CASE("the wizard walks its four steps and refuses what the rules refuse") {
     // Nothing was created by walking and cancelling.
     CHECK(GetFileAttributesW((storage + L".orrisafe").c_str()) == INVALID_FILE_ATTRIBUTES);
     CHECK(GetFileAttributesW(dir.file(L"key.pfx").c_str()) == INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_CASE("Finish creates the storage and its key, then offers to install the key") {
+    if (!GuiRun()) return;
+    testing::scratch_dir dir;
+    std::wstring storage = dir.file(L"finished.orrisafe");
+    std::wstring key = dir.file(L"finished.pfx");
+    OnDriverThread([&] {
+        CWizardDriver wizard(L"\"" + storage + L"\"");
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
+        wizard.Click(IDC_SEPARATE_FILE);
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_KEY_PATH); }));
+        wizard.Click(IDC_NEXT);
+        REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_ISSUED_TO); }));
+        wizard.Type(IDC_ISSUED_TO, L"Finish Tester");
+        wizard.Type(IDC_PASSWORD, L"Finish#Pass1");
+        wizard.Type(IDC_CONFIRM, L"Finish#Pass1");
+        REQUIRE(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
+        wizard.Click(IDC_NEXT);
+        REQUIRE(wizard.WaitFor([&] { return wizard.Text(IDC_NEXT) == L"Finish"; }));
+        wizard.Click(IDC_NEXT);
+        HWND question = nullptr;
+        REQUIRE(wizard.WaitFor([&] { return (question = wizard.Question()) != nullptr; }, 60000));
+        CHECK(wizard.Wizard() == nullptr);  // the wizard closed before asking
+        CHECK(wizard.Shot("finish-install-question"));
+        wizard.ClickIn(question, IDNO);
+        DWORD code = 1;
+        CHECK(wizard.Ended(15000, &code));
+        CHECK(code == 0);
+    });
+    tools::byte_buffer pfx;
+    REQUIRE(tools::read_file(key, pfx) > 0);
+    // The key file opens with the password and the storage carries that key's identifier.
+    tools::cert_list certs = tools::import_pfx(pfx, L"Finish#Pass1");
+    REQUIRE(certs.size() == 1);
+    IStorage* opened = nullptr;
+    REQUIRE(SUCCEEDED(StgOpenStorageEx(storage.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0, nullptr,
+                                       nullptr, IID_IStorage, reinterpret_cast<void**>(&opened))));
+    {
+        CStorageWrapper::holder root = CStorageWrapper::Make(opened, CStorageWrapper::holder());
+        opened->Release();
+        VARIANT id;
+        VariantInit(&id);
+        CHECK(root->ReadProperty(KeyIdentifierProperty, &id));
+        REQUIRE(id.vt == VT_BSTR);
+        CHECK(tools::base64_decode(tools::to_narrow(id.bstrVal).c_str()) == tools::cert_key_identifier(certs[0]));
+        VariantClear(&id);
+        VARIANT attached;
+        VariantInit(&attached);
+        CHECK(root->ReadProperty(AttachedKeyProperty, &attached));
+        CHECK(attached.vt == VT_EMPTY);
+    }
+    tools::delete_key_container(certs[0]);
 }
 
 TEST_CASE("a command-line path that names a folder is refused like a typed one") {
