@@ -27,6 +27,7 @@ void OnDriverThread(const std::function<void()>& body) {
     body();
 }
 
+// The buttons follow a page's OnSetActive, which runs just after the page is shown: states are awaited.
 std::wstring SummaryOf(CWizardDriver& wizard) {
     return wizard.Text(kSummaryViewId);
 }
@@ -46,10 +47,10 @@ TEST_CASE("the wizard walks its four steps and refuses what the rules refuse") {
         // Step 1: the documents folder is proposed, a folder is not usable.
         REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_STORAGE_PATH); }));
         CHECK(wizard.Text(IDC_STORAGE_PATH).back() == L'\\');
-        CHECK_FALSE(wizard.Enabled(IDC_NEXT));
-        CHECK_FALSE(wizard.Enabled(IDC_PREVIOUS));
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_PREVIOUS); }));
         wizard.Type(IDC_STORAGE_PATH, dir.path());
-        CHECK_FALSE(wizard.Enabled(IDC_NEXT));
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
         wizard.Type(IDC_STORAGE_PATH, storage);
         CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
         CHECK(wizard.Shot("step1"));
@@ -59,7 +60,7 @@ TEST_CASE("the wizard walks its four steps and refuses what the rules refuse") {
         REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
         CHECK(wizard.Text(IDC_KEY_PATH) == dir.file(L"My storage.pfx"));
         CHECK_FALSE(IsWindowEnabled(wizard.Control(IDC_KEY_PATH)));
-        CHECK(wizard.Enabled(IDC_PREVIOUS));
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_PREVIOUS); }));
         wizard.Click(IDC_SEPARATE_AND_ATTACH);
         CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_KEY_PATH); }));
         wizard.Type(IDC_KEY_PATH, dir.path());
@@ -72,7 +73,7 @@ TEST_CASE("the wizard walks its four steps and refuses what the rules refuse") {
         // Step 3: Next needs a name and a password; the rules are asked only when leaving forward.
         REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_ISSUED_TO); }));
         CHECK(wizard.Text(IDC_KEY_PATH).empty());  // step 2 is hidden now
-        CHECK_FALSE(wizard.Enabled(IDC_NEXT));
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
         wizard.Type(IDC_ISSUED_TO, L"  John Smith ");
         wizard.Type(IDC_PASSWORD, L"weakpass");
         CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
@@ -205,12 +206,12 @@ TEST_CASE("a command-line path that names a folder is refused like a typed one")
         CWizardDriver wizard(L"\"" + dir.path() + L"\"");
         REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_STORAGE_PATH); }));
         CHECK(wizard.Text(IDC_STORAGE_PATH) == dir.path());
-        CHECK_FALSE(wizard.Enabled(IDC_NEXT));
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
         wizard.Type(IDC_STORAGE_PATH, dir.file(L"typed"));
         CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
         wizard.Click(IDC_NEXT);
         REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
-        CHECK(wizard.Enabled(IDC_PREVIOUS));
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_PREVIOUS); }));
     });
 }
 
@@ -222,14 +223,14 @@ TEST_CASE("started with a storage path the wizard opens on step 2") {
         CWizardDriver wizard(L"\"" + storage + L"\"");
         REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
         CHECK(wizard.Text(IDC_KEY_PATH) == dir.file(L"from explorer.pfx"));
-        CHECK_FALSE(wizard.Enabled(IDC_PREVIOUS));
-        CHECK(wizard.Enabled(IDC_NEXT));
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_PREVIOUS); }));
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
         CHECK(wizard.Shot("started-with-path"));
         wizard.Click(IDC_NEXT);
         REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_ISSUED_TO); }));
         wizard.Click(IDC_PREVIOUS);
         REQUIRE(wizard.WaitFor([&] { return wizard.Visible(IDC_KEY_PATH); }));
-        CHECK_FALSE(wizard.Enabled(IDC_PREVIOUS));
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_PREVIOUS); }));
     });
 }
 
