@@ -2,6 +2,7 @@
 
 #include "gui_driver.h"
 #include "server/property_keys.h"
+#include "server/server_class_factory.h"
 #include "tools/certificates.h"
 #include "tools/file_io.h"
 #include "tools/pfx_import.h"
@@ -197,6 +198,40 @@ TEST_CASE("Finish creates the storage and its key, then offers to install the ke
         CHECK(attached.vt == VT_EMPTY);
     }
     tools::delete_key_container(certs[0]);
+
+    // The storage server's root object opens what the wizard made, and the storage takes a folder and lists it.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        CServerClassFactory factory;
+        tools::interface_holder<IStorageServer> server;
+        REQUIRE(factory.CreateInstance(nullptr, IID_IStorageServer, server.put_void()) == S_OK);
+        BSTR path = SysAllocString(storage.c_str());
+        BSTR name = SysAllocString(L"Documents");
+        IStorageFolder* folder = nullptr;
+        CHECK(server->OpenStorage(path, &folder) == S_OK);
+        if (folder) {
+            IStorageFolder* sub = nullptr;
+            CHECK(folder->OpenFolder(name, VARIANT_TRUE, &sub) == S_OK);
+            if (sub) sub->Release();
+            IElementEnum* list = nullptr;
+            CHECK(folder->EnumElements(&list) == S_OK);
+            int count = 0;
+            IElementInfo* info = nullptr;
+            while (list && list->Next(&info) == S_OK && info) {
+                ++count;
+                info->Release();
+                info = nullptr;
+            }
+            if (list) list->Release();
+            CHECK(count == 1);
+            folder->Release();
+        }
+        SysFreeString(name);
+        SysFreeString(path);
+        server.reset();
+        factory.Teardown();
+    }
+    CoUninitialize();
 }
 
 TEST_CASE("a command-line path that names a folder is refused like a typed one") {
