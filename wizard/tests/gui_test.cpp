@@ -191,6 +191,21 @@ TEST_CASE("Finish creates the storage and its key, then offers to install the ke
         CHECK(root->ReadProperty(KeyIdentifierProperty, &id));
         REQUIRE(id.vt == VT_BSTR);
         CHECK(tools::base64_decode(tools::to_narrow(id.bstrVal).c_str()) == tools::cert_key_identifier(certs[0]));
+        VARIANT content;
+        VariantInit(&content);
+        CHECK(root->ReadProperty(ContentKeyProperty, &content));
+        // For the host's openssl: the key file, its password, and the storage's content key and key identifier.
+        std::wstring out = testing::env(L"ORRI_WIZARD_KEYS");
+        if (!out.empty() && content.vt == VT_BSTR) {
+            std::wstring folder = WindowsPathOf(out);
+            CreateDirectoryW(folder.c_str(), nullptr);
+            tools::write_file(folder + L"\\finished.pfx", pfx);
+            std::string pass = "Finish#Pass1", ident = tools::to_narrow(id.bstrVal), key = tools::to_narrow(content.bstrVal);
+            tools::write_file(folder + L"\\finished.pass", tools::byte_buffer(pass.begin(), pass.end()));
+            tools::write_file(folder + L"\\finished.keyid", tools::byte_buffer(ident.begin(), ident.end()));
+            tools::write_file(folder + L"\\finished.content", tools::byte_buffer(key.begin(), key.end()));
+        }
+        VariantClear(&content);
         VariantClear(&id);
         VARIANT attached;
         VariantInit(&attached);
