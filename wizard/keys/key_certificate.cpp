@@ -32,6 +32,32 @@ private:
     bool made_ = false;
 };
 
+// Whether every part of the key's private blob fills its field. Wine's PKCS#12 import misplaces a part
+// that is shorter than its field (about one key in sixty has one), and the key read back from such a
+// key file then opens nothing; keys made here avoid them, so every key file we write opens again.
+bool every_part_full_length(HCRYPTKEY key) {
+    DWORD size = 0;
+    tools::check_win(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size));
+    tools::byte_buffer blob(size);
+    tools::check_win(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size));
+    struct wipe {
+        tools::byte_buffer& bytes;
+        ~wipe() { SecureZeroMemory(bytes.data(), bytes.size()); }
+    } wipe_blob{blob};
+    if (size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) return false;
+    const auto* rsa = reinterpret_cast<const RSAPUBKEY*>(blob.data() + sizeof(BLOBHEADER));
+    const size_t whole = rsa->bitlen / 8, half = rsa->bitlen / 16;
+    // Little-endian parts after the header: modulus, prime1, prime2, exponent1, exponent2, coefficient,
+    // private exponent; a part is short when its most significant byte is zero.
+    const size_t lengths[] = {whole, half, half, half, half, half, whole};
+    size_t offset = sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
+    for (size_t length : lengths) {
+        offset += length;
+        if (offset > size || blob[offset - 1] == 0) return false;
+    }
+    return true;
+}
+
 tools::auto_crypt_prov acquire_container(const std::wstring& name, DWORD flags) {
     HCRYPTPROV raw = 0;
     tools::check_win(CryptAcquireContextW(&raw, name.c_str(), key_provider, PROV_RSA_FULL, flags));
@@ -113,10 +139,13 @@ void CreateKeyCertificate(PCCERT_CONTEXT issuer, const KeyCertificateRequest& re
     transient_container removal(container);
     tools::auto_crypt_prov provider = acquire_container(container, CRYPT_NEWKEYSET);
     removal.made();
-    {
+    for (int attempt = 0;; ++attempt) {
         HCRYPTKEY raw_key = 0;
         tools::check_win(CryptGenKey(provider.get(), AT_KEYEXCHANGE, key_flags, &raw_key));
         tools::auto_crypt_key generated(raw_key);
+        // A new pair replaces the last one in the container; 64 tries fail only with a broken generator.
+        if (every_part_full_length(generated.get())) break;
+        if (attempt == 63) throw tools::win_except(static_cast<DWORD>(NTE_FAIL));
     }
     // The new key pair shows to other handles (the export below among them) only once the handle that made
     // it is gone.
