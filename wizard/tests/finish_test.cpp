@@ -64,8 +64,14 @@ void ReadRoot(const std::wstring& path, RootProperties& out) {
     }
 }
 
+// The user's key containers, but for the default one (named after the user): Wine's PKCS#12 import
+// writes every key there, and the product's import leaves it holding a throw-away key, so whether it
+// exists depends only on whether anything was imported before in this prefix.
 std::set<std::wstring> ContainerNames() {
     std::set<std::wstring> names;
+    wchar_t user[256];
+    DWORD user_length = 256;
+    std::wstring default_container = GetUserNameW(user, &user_length) ? user : L"";
     HCRYPTPROV provider = 0;
     if (!CryptAcquireContextW(&provider, nullptr, MS_STRONG_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return names;
     char name[1024];
@@ -73,7 +79,7 @@ std::set<std::wstring> ContainerNames() {
     for (;;) {
         DWORD size = sizeof(name);
         if (!CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags)) break;
-        names.insert(tools::to_wide(name));
+        if (tools::to_wide(name) != default_container) names.insert(tools::to_wide(name));
         flags = 0;
     }
     CryptReleaseContext(provider, 0);
