@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <server/property_keys.h>
+#include <tools/file_io.h>
 #include <tools/interface_holder.h>
 #include <tools/paths.h>
 #include <tools/tests/test_support.h>
@@ -236,6 +238,25 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
         HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\Orrisafe 3.0");
         CHECK(mutex != nullptr);
         if (mutex) CloseHandle(mutex);
+
+        // A storage made by the wizard's driven run opens through the service and carries its key's identifier.
+        if (std::wstring made = testing::env(L"ORRI_WIZARD_KEYS"); !made.empty()) {
+            std::replace(made.begin(), made.end(), L'/', L'\\');
+            std::wstring folder = L"Z:" + made, made_path = folder + L"\\finished.orrisafe";
+            tools::byte_buffer key_id;
+            tools::read_file(folder + L"\\finished.keyid", key_id);
+            interface_holder<IStorageFolder> made_root;
+            REQUIRE(server->OpenStorage(bstr(made_path), made_root.put()) == S_OK);
+            VARIANT id;
+            VariantInit(&id);
+            CHECK(made_root->GetProperty(KeyIdentifierProperty, &id) == S_OK);
+            REQUIRE(id.vt == VT_BSTR);
+            CHECK(take_text(SysAllocString(id.bstrVal)) == std::wstring(key_id.begin(), key_id.end()));
+            VariantClear(&id);
+            CHECK(listing(made_root.get()).empty());
+            CHECK(server->CloseStorage(bstr(made_path)) == S_OK);
+            made_root.reset();
+        }
 
         interface_holder<IStorageFolder> root;
         REQUIRE(server->OpenStorage(bstr(path), root.put()) == S_OK);

@@ -212,6 +212,9 @@ TEST_CASE("Finish creates the storage and its key, then offers to install the ke
         CHECK(root->ReadProperty(AttachedKeyProperty, &attached));
         CHECK(attached.vt == VT_EMPTY);
     }
+    // The storage itself too, for the server's end-to-end test to open through the service.
+    if (std::wstring out = testing::env(L"ORRI_WIZARD_KEYS"); !out.empty())
+        CHECK(CopyFileW(storage.c_str(), (WindowsPathOf(out) + L"\\finished.orrisafe").c_str(), FALSE));
     tools::delete_key_container(certs[0]);
 
     // The storage server's root object opens what the wizard made, and the storage takes a folder and lists it.
