@@ -1,6 +1,7 @@
 // Stands in for the shell utilities' check-box message box (shlwapi ordinal 191), which under Wine answers Yes and
 // No as OK and Cancel and forgets a ticked box.
 #include "check_box_message_box.h"
+#include "dialog_template.h"
 
 #include <string>
 #include <vector>
@@ -33,48 +34,6 @@ void remember_answer(LPCWSTR value_name, int answer) {
     RegSetKeyValueW(HKEY_CURRENT_USER, answers_key, value_name, REG_DWORD, &value, sizeof(value));
 }
 
-// A dialog template built in memory: a static library carries no resources.
-class dialog_template {
-public:
-    dialog_template(const wchar_t* caption, short cx, short cy, WORD items) {
-        DLGTEMPLATE t{};
-        t.style = DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
-        t.cdit = items;
-        t.cx = cx;
-        t.cy = cy;
-        append(&t, sizeof(t));
-        word(0);
-        word(0);
-        text(caption);
-        word(8);
-        text(L"MS Shell Dlg");
-    }
-    void item(WORD atom, DWORD style, short x, short y, short cx, short cy, WORD id, const wchar_t* title) {
-        while (bytes_.size() % 4) bytes_.push_back(0);
-        DLGITEMTEMPLATE i{};
-        i.style = style | WS_CHILD | WS_VISIBLE;
-        i.x = x;
-        i.y = y;
-        i.cx = cx;
-        i.cy = cy;
-        i.id = id;
-        append(&i, sizeof(i));
-        word(0xFFFF);
-        word(atom);
-        text(title);
-        word(0);
-    }
-    const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(bytes_.data()); }
-
-private:
-    void append(const void* p, size_t n) {
-        const BYTE* b = static_cast<const BYTE*>(p);
-        bytes_.insert(bytes_.end(), b, b + n);
-    }
-    void word(WORD w) { append(&w, sizeof(w)); }
-    void text(const wchar_t* s) { append(s, (wcslen(s) + 1) * sizeof(wchar_t)); }
-    std::vector<BYTE> bytes_;
-};
 
 struct dialog_state {
     LPCWSTR icon;
