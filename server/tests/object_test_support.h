@@ -1,5 +1,6 @@
 // Helpers of the element-object tests: storage files on disk, BSTR arguments, the type library.
 #pragma once
+#include <tools/bstr.h>
 #include <doctest.h>
 #include <windows.h>
 #include <objbase.h>
@@ -13,6 +14,8 @@
 
 namespace object_testing {
 
+using tools::bstr;
+
 // Errors that all say "the object you hold is gone": COM's disconnection codes and RPC's.
 bool is_object_gone(HRESULT hr);
 
@@ -22,18 +25,6 @@ void create_storage_file(const std::wstring& path);
 // Whether the file can be opened exclusively now, that is whether nobody holds it open.
 bool file_is_free(const std::wstring& path);
 
-// A BSTR argument that frees itself.
-class bstr {
-public:
-    explicit bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~bstr() { SysFreeString(b_); }
-    bstr(const bstr&) = delete;
-    bstr& operator=(const bstr&) = delete;
-    operator BSTR() const { return b_; }
-
-private:
-    BSTR b_;
-};
 
 std::wstring name_of(IStorageElement* element);
 std::wstring name_of(IElementInfo* info);

@@ -1,5 +1,7 @@
 // The whole server as a client meets it: the service installed in the prefix, activated on demand by
 // COM from this process, calls crossing processes through the type library, then stopped and removed.
+#include <server/server_identity.h>
+#include <tools/bstr.h>
 #include <doctest.h>
 #include <windows.h>
 #include <objbase.h>
@@ -25,22 +27,11 @@ using tools::interface_holder;
 
 namespace {
 
-// {30000000-9A79-48F0-A26B-FDA05AE1AD1C}
-const CLSID server_clsid = {0x30000000, 0x9A79, 0x48F0, {0xA2, 0x6B, 0xFD, 0xA0, 0x5A, 0xE1, 0xAD, 0x1C}};
+const CLSID& server_clsid = server::CLSID_StorageServer;
+using tools::bstr;
 // In-process, local and remote server, as every client of the server asks.
 const DWORD client_context = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
-class bstr {
-public:
-    explicit bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~bstr() { SysFreeString(b_); }
-    bstr(const bstr&) = delete;
-    bstr& operator=(const bstr&) = delete;
-    operator BSTR() const { return b_; }
-
-private:
-    BSTR b_;
-};
 
 std::wstring take_text(BSTR b) {
     std::wstring text = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
