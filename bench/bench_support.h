@@ -58,6 +58,10 @@ struct row {
     std::string note;      // anything else worth printing
 };
 void print(const row& r);
+// The growth row of a listing benchmark: how the last size's time grew over the one before it, for
+// subject and baseline; times[i] belongs to sizes[i]. Nothing is printed for fewer than two sizes.
+void print_growth(const std::string& bench, const std::vector<long long>& sizes, const std::string& subject,
+                  const std::vector<double>& subject_times, const std::vector<double>& baseline_times);
 // A row that could not be measured, with why.
 void print_failure(const std::string& bench, const std::string& what, const std::string& why);
 

@@ -2,6 +2,8 @@
 // without it: copying a file in and out (against a bare local server of our own), listing folders,
 // a file's digest (against MD5 in memory) and defragmenting (against a bare copy of the file).
 // server_bench [--copy-kib N] [--files a,b,c] [--digest-kib N] [--defrag-kib N] [--reps R] [--list-reps R]
+#include <server/server_identity.h>
+#include <tools/bstr.h>
 #include "bench_support.h"
 
 #include <objbase.h>
@@ -23,22 +25,11 @@ namespace {
 
 using tools::interface_holder;
 
-// {30000000-9A79-48F0-A26B-FDA05AE1AD1C}: the storage server's class.
-const CLSID storage_server_clsid = {0x30000000, 0x9A79, 0x48F0, {0xA2, 0x6B, 0xFD, 0xA0, 0x5A, 0xE1, 0xAD, 0x1C}};
+const CLSID& storage_server_clsid = server::CLSID_StorageServer;
+using tools::bstr;
 constexpr size_t block = 4096;
 constexpr DWORD open_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
-class bstr {
-public:
-    explicit bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~bstr() { SysFreeString(b_); }
-    bstr(const bstr&) = delete;
-    bstr& operator=(const bstr&) = delete;
-    operator BSTR() const { return b_; }
-
-private:
-    BSTR b_;
-};
 
 interface_holder<IStorageServer> connect_server() {
     interface_holder<IStorageServer> server;
@@ -217,20 +208,7 @@ void list_through_server(const bench::scratch& dir, const std::vector<long long>
         r.note = "each item crosses as an object of its own; the raw listing runs in-process";
         bench::print(r);
     }
-    if (sizes.size() >= 2) {
-        size_t last = sizes.size() - 1;
-        bench::row r;
-        r.bench = "3 list via server";
-        char linear[32];
-        std::snprintf(linear, sizeof linear, " (linear: %gx)", static_cast<double>(sizes[last]) / static_cast<double>(sizes[last - 1]));
-        r.what = "growth " + std::to_string(sizes[last - 1]) + " -> " + std::to_string(sizes[last]) + " files" + linear;
-        r.unit = "x";
-        r.subject = "EnumElements/Next/GetName";
-        r.subject_value = served_times[last] / served_times[last - 1];
-        r.baseline = "IStorage::EnumElements";
-        r.baseline_value = plain_times[last] / plain_times[last - 1];
-        bench::print(r);
-    }
+    bench::print_growth("3 list via server", sizes, "EnumElements/Next/GetName", served_times, plain_times);
 }
 
 // MD5 by the platform's base provider.

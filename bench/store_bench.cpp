@@ -106,10 +106,11 @@ listing list_folder(const bench::scratch& dir, long long n, int reps) {
 }
 
 void store_listing(const bench::scratch& dir, const std::vector<long long>& sizes, int reps) {
-    std::vector<listing> times;
+    std::vector<double> store_times, plain_times;
     for (long long n : sizes) {
         listing t = list_folder(dir, n, reps);
-        times.push_back(t);
+        store_times.push_back(t.store);
+        plain_times.push_back(t.plain);
         bench::row r;
         r.bench = "3 list in-process";
         r.what = std::to_string(n) + " files";
@@ -121,20 +122,7 @@ void store_listing(const bench::scratch& dir, const std::vector<long long>& size
         r.note = "the raw listing also meets each file's property-set stream";
         bench::print(r);
     }
-    if (sizes.size() >= 2) {
-        size_t last = sizes.size() - 1;
-        bench::row r;
-        r.bench = "3 list in-process";
-        char linear[32];
-        std::snprintf(linear, sizeof linear, " (linear: %gx)", static_cast<double>(sizes[last]) / static_cast<double>(sizes[last - 1]));
-        r.what = "growth " + std::to_string(sizes[last - 1]) + " -> " + std::to_string(sizes[last]) + " files" + linear;
-        r.unit = "x";
-        r.subject = "EnumChildren";
-        r.subject_value = times[last].store / times[last - 1].store;
-        r.baseline = "IStorage::EnumElements";
-        r.baseline_value = times[last].plain / times[last - 1].plain;
-        bench::print(r);
-    }
+    bench::print_growth("3 list in-process", sizes, "EnumChildren", store_times, plain_times);
 }
 
 }  // namespace
