@@ -18,5 +18,9 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror caught mid-sync fails one index; the lists that did arrive still serve the install.
+$SUDO apt-get update -qq || { sleep 5; $SUDO apt-get update -qq; } || echo "setup: some package lists could not be refreshed" >&2
+install() { $SUDO apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >/dev/null; }
+# When one architecture's security index is behind the other's, the i386 libraries cannot match the
+# amd64 ones; taking every candidate from the release's own archive keeps both at one version.
+install || install -t "$(. /etc/os-release && echo "$VERSION_CODENAME")"
