@@ -2,7 +2,7 @@
 // without it: copying a file in and out (against a bare local server of our own), listing folders,
 // a file's digest (against MD5 in memory) and defragmenting (against a bare copy of the file).
 // server_bench [--copy-kib N] [--files a,b,c] [--digest-kib N] [--defrag-kib N] [--reps R] [--list-reps R]
-#include <server/server_identity.h>
+#include <server/idl/storage_identities.h>
 #include <tools/bstr.h>
 #include "bench_support.h"
 
@@ -25,7 +25,6 @@ namespace {
 
 using tools::interface_holder;
 
-const CLSID& storage_server_clsid = server::CLSID_StorageServer;
 using tools::bstr;
 constexpr size_t block = 4096;
 constexpr DWORD open_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
@@ -33,7 +32,7 @@ constexpr DWORD open_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
 interface_holder<IStorageServer> connect_server() {
     interface_holder<IStorageServer> server;
-    bench::check(CoCreateInstance(storage_server_clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IStorageServer, server.put_void()),
+    bench::check(CoCreateInstance(CLSID_StorageServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IStorageServer, server.put_void()),
                  "activating the storage server");
     return server;
 }

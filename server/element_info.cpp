@@ -1,5 +1,6 @@
 #include "element_info.h"
 
+#include <server/idl/storage_identities.h>
 #include <tools/hresult.h>
 
 #include "bstr_text.h"
@@ -10,7 +11,7 @@ tools::interface_holder<IElementInfo> CElementInfo::Make(const ChildRecord& reco
 
 STDMETHODIMP CElementInfo::GetType(long* type) {
     if (!type) return E_POINTER;
-    *type = record_.is_folder ? 1 : 2;
+    *type = record_.is_folder ? FolderElementType : FileElementType;
     return S_OK;
 }
 

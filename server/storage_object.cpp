@@ -1,5 +1,6 @@
 #include "storage_object.h"
 
+#include <server/idl/storage_identities.h>
 #include <tools/hresult.h>
 
 #include <vector>
@@ -95,7 +96,7 @@ HRESULT CStorageObject::Stat(STATSTG* stat) {
 
 STDMETHODIMP CStorageObject::GetType(long* type) {
     if (!type) return E_POINTER;
-    *type = 1;
+    *type = FolderElementType;
     return S_OK;
 }
 

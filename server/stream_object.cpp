@@ -1,5 +1,6 @@
 #include "stream_object.h"
 
+#include <server/idl/storage_identities.h>
 #include <tools/hresult.h>
 
 #include <utility>
@@ -54,7 +55,7 @@ HRESULT CStreamObject::Stat(STATSTG* stat) {
 
 STDMETHODIMP CStreamObject::GetType(long* type) {
     if (!type) return E_POINTER;
-    *type = 2;
+    *type = FileElementType;
     return S_OK;
 }
 

@@ -5,13 +5,10 @@
 #include <objidl.h>
 #include <propidl.h>
 #include <string>
+#include <server/idl/storage_identities.h>
 #include "interface_holder.h"
 #include "root_object.h"
 #include "shared_holder.h"
-
-// The identity of the root (the storage identifier) and of every element.
-// {91E7A3FD-8F93-4875-8436-CC1653BF4067}
-inline constexpr GUID ElementIdProperty = {0x91E7A3FD, 0x8F93, 0x4875, {0x84, 0x36, 0xCC, 0x16, 0x53, 0xBF, 0x40, 0x67}};
 
 // Element-level operations never throw: they return false and leave the failure in LastResult().
 class CElementWrapper : public tools::root_object {

@@ -5,6 +5,7 @@
 #include <oleauto.h>
 
 #include <orrisafe.h>
+#include <server/idl/storage_identities.h>
 
 #include <cstring>
 #include <string>
@@ -97,7 +98,7 @@ private:
 class info_stand_in : public stand_in<IElementInfo> {
 public:
     info_stand_in(journal& j, const wchar_t* name) : stand_in(j), name_(name) {}
-    HRESULT STDMETHODCALLTYPE GetType(long* type) override { *type = 1; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetType(long* type) override { *type = FolderElementType; return S_OK; }
     HRESULT STDMETHODCALLTYPE GetName(BSTR* name) override { *name = SysAllocString(name_); return S_OK; }
     HRESULT STDMETHODCALLTYPE GetTimes(ElementTimes* times) override { *times = sample_times; return S_OK; }
     HRESULT STDMETHODCALLTYPE GetSize(UINT64* size) override { *size = sample_size; return S_OK; }
@@ -158,7 +159,7 @@ private:
 
 class file_stand_in : public element_stand_in<IStorageFile> {
 public:
-    explicit file_stand_in(journal& j) : element_stand_in(j, 2) {}
+    explicit file_stand_in(journal& j) : element_stand_in(j, FileElementType) {}
     HRESULT STDMETHODCALLTYPE SetTimes(ElementTimes times) override {
         log.add(L"SetTimes");
         log.times_set = times;
@@ -183,7 +184,7 @@ private:
 
 class folder_stand_in : public element_stand_in<IStorageFolder> {
 public:
-    explicit folder_stand_in(journal& j) : element_stand_in(j, 1) {}
+    explicit folder_stand_in(journal& j) : element_stand_in(j, FolderElementType) {}
     HRESULT STDMETHODCALLTYPE IsRoot(VARIANT_BOOL* root) override { *root = VARIANT_TRUE; return S_OK; }
     HRESULT STDMETHODCALLTYPE EnumElements(IElementEnum** elements) override {
         *elements = new enum_stand_in(log);
@@ -273,7 +274,7 @@ std::wstring take(BSTR b) {
     return s;
 }
 
-const GUID comment_key = {0xF64FAA41, 0x9EC6, 0x4361, {0x88, 0x94, 0x7F, 0x29, 0x52, 0x25, 0x64, 0x82}};
+const GUID& comment_key = CommentProperty;
 
 struct client_run {
     IStream* marshalled = nullptr;
@@ -310,7 +311,7 @@ void use_family(IStorageServer* server, IStorageServer* original) {
 
     long type = 0;
     CHECK(root->GetType(&type) == S_OK);
-    CHECK(type == 1);
+    CHECK(type == FolderElementType);
     BSTR name = nullptr;
     CHECK(root->GetName(&name) == S_OK);
     CHECK(take(name) == sample_name);
@@ -325,14 +326,14 @@ void use_family(IStorageServer* server, IStorageServer* original) {
     CHECK(root->OpenFolder(bstr(L"c"), VARIANT_TRUE, &sub) == S_OK);
     REQUIRE(sub != nullptr);
     CHECK(sub->GetType(&type) == S_OK);
-    CHECK(type == 1);
+    CHECK(type == FolderElementType);
     sub->Release();
 
     IStorageFile* file = nullptr;
     REQUIRE(root->OpenFile(bstr(L"x.txt"), VARIANT_FALSE, &file) == S_OK);
     REQUIRE(file != nullptr);
     CHECK(file->GetType(&type) == S_OK);
-    CHECK(type == 2);
+    CHECK(type == FileElementType);
     ElementTimes times{};
     CHECK(file->GetTimes(&times) == S_OK);
     CHECK(same_times(times, sample_times));
@@ -398,7 +399,7 @@ void use_family(IStorageServer* server, IStorageServer* original) {
     REQUIRE(root->FindElement(bstr(L"a\\x.txt"), &element) == S_OK);
     REQUIRE(element != nullptr);
     CHECK(element->GetType(&type) == S_OK);
-    CHECK(type == 2);
+    CHECK(type == FileElementType);
     IStorageFile* as_file = nullptr;
     CHECK(element->QueryInterface(IID_IStorageFile, reinterpret_cast<void**>(&as_file)) == S_OK);
     if (as_file) as_file->Release();

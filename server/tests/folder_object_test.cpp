@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <orrisafe.h>
+#include <server/idl/storage_identities.h>
 
 #include <string>
 #include <vector>
@@ -71,7 +72,7 @@ std::vector<std::wstring> listing(IStorageFolder* folder) {
     while (elements->Next(info.put()) == S_OK) {
         long type = 0;
         info->GetType(&type);
-        names.push_back((type == 1 ? L"folder " : L"file ") + name_of(info.get()));
+        names.push_back((type == FolderElementType ? L"folder " : L"file ") + name_of(info.get()));
     }
     return names;
 }
@@ -86,7 +87,7 @@ TEST_CASE("a root folder reports itself as the storage file and is entered in th
     open_storage s;
     long type = 0;
     CHECK(s.root->GetType(&type) == S_OK);
-    CHECK(type == 1);
+    CHECK(type == FolderElementType);
     VARIANT_BOOL root = VARIANT_FALSE;
     CHECK(s.root->IsRoot(&root) == S_OK);
     CHECK(root == VARIANT_TRUE);
@@ -164,7 +165,7 @@ TEST_CASE("files open by name or by path, and only the file at the end of a path
     REQUIRE(report);
     long type = 0;
     CHECK(report->GetType(&type) == S_OK);
-    CHECK(type == 2);
+    CHECK(type == FileElementType);
     CHECK(name_of(report.get()) == L"Report.txt");
     IStorageFolder* parent = reinterpret_cast<IStorageFolder*>(1);
     CHECK(report->DetachParent(&parent) == S_FALSE);
@@ -297,13 +298,13 @@ TEST_CASE("elements are found by relative path, opened or only described") {
     REQUIRE(found);
     long type = 0;
     found->GetType(&type);
-    CHECK(type == 2);
+    CHECK(type == FileElementType);
     CHECK(name_of(found.get()) == L"x.txt");
     found.reset();
     CHECK(s.root->FindElement(bstr(L"a\\inner"), found.put()) == S_OK);
     REQUIRE(found);
     found->GetType(&type);
-    CHECK(type == 1);
+    CHECK(type == FolderElementType);
     found.reset();
     CHECK(s.root->FindElement(bstr(L"a\\nothing"), found.put()) == E_NOINTERFACE);
     CHECK(s.root->FindElement(bstr(L"nothing\\x.txt"), found.put()) == not_found);
@@ -312,11 +313,11 @@ TEST_CASE("elements are found by relative path, opened or only described") {
     CHECK(s.root->FindElementInfo(bstr(L"a"), info.put()) == S_OK);
     REQUIRE(info);
     info->GetType(&type);
-    CHECK(type == 1);
+    CHECK(type == FolderElementType);
     CHECK(name_of(info.get()) == L"a");
     CHECK(s.root->FindElementInfo(bstr(L"a\\x.txt"), info.put()) == S_OK);
     info->GetType(&type);
-    CHECK(type == 2);
+    CHECK(type == FileElementType);
     CHECK(s.root->FindElementInfo(bstr(L"zzz"), info.put()) == E_NOINTERFACE);
     CHECK_FALSE(info);
 }
@@ -394,7 +395,7 @@ TEST_CASE("an element record describes its child with the times in the order acc
     CHECK(size == 0x123456789ull);
     long type = 0;
     CHECK(info->GetType(&type) == S_OK);
-    CHECK(type == 2);
+    CHECK(type == FileElementType);
     CHECK(name_of(info.get()) == L"r\u00e9sum\u00e9.txt");
     CHECK(info->GetTimes(nullptr) == E_POINTER);
     // The record is a copy: changing the original later changes nothing.

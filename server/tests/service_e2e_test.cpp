@@ -1,6 +1,6 @@
 // The whole server as a client meets it: the service installed in the prefix, activated on demand by
 // COM from this process, calls crossing processes through the type library, then stopped and removed.
-#include <server/server_identity.h>
+#include <server/idl/storage_identities.h>
 #include <tools/bstr.h>
 #include <doctest.h>
 #include <windows.h>
@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <server/property_keys.h>
 #include <tools/file_io.h>
 #include <tools/interface_holder.h>
 #include <tools/paths.h>
@@ -27,7 +26,6 @@ using tools::interface_holder;
 
 namespace {
 
-const CLSID& server_clsid = server::CLSID_StorageServer;
 using tools::bstr;
 // In-process, local and remote server, as every client of the server asks.
 const DWORD client_context = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
@@ -65,7 +63,7 @@ private:
 
 interface_holder<IStorageServer> connect_server() {
     interface_holder<IClassFactory> factory;
-    REQUIRE(CoGetClassObject(server_clsid, client_context, nullptr, IID_IClassFactory, factory.put_void()) == S_OK);
+    REQUIRE(CoGetClassObject(CLSID_StorageServer, client_context, nullptr, IID_IClassFactory, factory.put_void()) == S_OK);
     interface_holder<IStorageServer> server;
     REQUIRE(factory->CreateInstance(nullptr, IID_IStorageServer, server.put_void()) == S_OK);
     return server;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <orrisafe.h>
+#include <server/idl/storage_identities.h>
 
 #include <algorithm>
 #include <random>
@@ -47,7 +48,7 @@ bool lists_completely(IStorageFolder* folder, int depth = 0) {
         if (FAILED(info->GetType(&type)) || FAILED(info->GetName(&name))) return false;
         std::wstring text(name, SysStringLen(name));
         SysFreeString(name);
-        if (type != 1 || depth > 8) continue;
+        if (type != FolderElementType || depth > 8) continue;
         tools::interface_holder<IStorageFolder> child;
         if (FAILED(folder->OpenFolder(bstr(text), 0, child.put()))) return false;
         if (!lists_completely(child.get(), depth + 1)) return false;

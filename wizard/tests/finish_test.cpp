@@ -1,6 +1,6 @@
 #include <doctest.h>
 
-#include "server/property_keys.h"
+#include "server/idl/storage_identities.h"
 #include "tools/certificates.h"
 #include "tools/content_key_wrapping.h"
 #include "tools/file_io.h"

@@ -1,9 +1,10 @@
 #include <doctest.h>
 
 #include "gui_driver.h"
-#include "server/property_keys.h"
+#include "server/idl/storage_identities.h"
 #include "server/server_class_factory.h"
 #include "tools/certificates.h"
+#include "tools/element_wrapper.h"
 #include "tools/file_io.h"
 #include "tools/pfx_import.h"
 #include "tools/tests/test_support.h"
