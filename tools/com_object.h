@@ -1,4 +1,4 @@
-// The base of our own COM classes: a plain reference count and QueryInterface over the class's own
+// The base of our own COM classes: an interlocked reference count and QueryInterface over the class's own
 // interfaces and two per-object interface tables.
 #pragma once
 #include <windows.h>
@@ -13,7 +13,8 @@ struct guid_less {
     bool operator()(const GUID& a, const GUID& b) const noexcept { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
 };
 
-// Objects built on this live in one apartment: the count is not interlocked.
+// The count is interlocked: a shell object is called from several of Explorer's threads, and a free-threaded
+// marshaller or a proxy's release may arrive on any of them.
 template <class Primary>
 class com_object : public Primary {
 public:
@@ -53,10 +54,10 @@ public:
         return E_NOINTERFACE;
     }
 
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++count_); }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&count_)); }
 
     STDMETHODIMP_(ULONG) Release() override {
-        LONG count = --count_;
+        LONG count = InterlockedDecrement(&count_);
         if (count == 0) delete this;
         return static_cast<ULONG>(count);
     }
@@ -74,7 +75,7 @@ protected:
 
 private:
     IID primary_iid_;
-    LONG count_ = 1;
+    volatile LONG count_ = 1;
     interface_holder<IUnknown> member_;
     std::map<IID, IUnknown*, guid_less> tables_[2];
 };

@@ -54,6 +54,34 @@ TEST_CASE("com_object counts references and destroys itself at zero") {
     CHECK(destroyed);
 }
 
+namespace {
+DWORD WINAPI churn_references(void* object) {
+    auto* unknown = static_cast<IUnknown*>(object);
+    for (int i = 0; i < 200000; ++i) {
+        unknown->AddRef();
+        unknown->Release();
+    }
+    return 0;
+}
+}  // namespace
+
+TEST_CASE("com_object keeps its count exact when several threads add and release references at once") {
+    bool destroyed = false;
+    auto* object = new persist(&destroyed);
+    HANDLE threads[4];
+    for (auto& thread : threads) {
+        thread = CreateThread(nullptr, 0, churn_references, static_cast<IPersist*>(object), 0, nullptr);
+        REQUIRE(thread != nullptr);
+    }
+    WaitForMultipleObjects(4, threads, TRUE, INFINITE);
+    for (HANDLE thread : threads) CloseHandle(thread);
+    CHECK_FALSE(destroyed);
+    CHECK(object->AddRef() == 2);
+    object->Release();
+    CHECK(object->Release() == 0);
+    CHECK(destroyed);
+}
+
 TEST_CASE("com_object answers its own interfaces with a reference and refuses others") {
     bool destroyed = false;
     auto* object = new persist(&destroyed);
