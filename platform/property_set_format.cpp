@@ -48,6 +48,26 @@ int fixed_size(VARTYPE vt) {
     }
 }
 
+// Text whose stored size counts its terminator's unit (two bytes in a Unicode set, one in a code-page set).
+// That unit is dropped whatever it holds: some writers leave a stray byte there instead of NUL. NULs before
+// it belong to the text.
+HRESULT read_counted_text(const BYTE* data, size_t bytes, UINT code_page, std::wstring& text) {
+    text.clear();
+    const size_t unit = code_page == unicode_code_page ? sizeof(wchar_t) : 1;
+    if (bytes < unit) return S_OK;
+    bytes -= unit;
+    if (code_page == unicode_code_page) {
+        text.resize(bytes / sizeof(wchar_t));
+        if (!text.empty()) std::memcpy(text.data(), data, text.size() * sizeof(wchar_t));
+    } else if (bytes) {
+        int n = MultiByteToWideChar(code_page, 0, reinterpret_cast<const char*>(data), static_cast<int>(bytes), nullptr, 0);
+        if (n <= 0) return STG_E_INVALIDHEADER;
+        text.resize(n);
+        MultiByteToWideChar(code_page, 0, reinterpret_cast<const char*>(data), static_cast<int>(bytes), text.data(), n);
+    }
+    return S_OK;
+}
+
 // Measures (and with out, decodes) the value at p, of which avail bytes belong to the set.
 // S_OK: known type, used is its padded length. DISP_E_BADVARTYPE: a type we do not decode.
 HRESULT decode_at(const BYTE* p, size_t avail, UINT code_page, PROPVARIANT* out, size_t* used) {
@@ -95,17 +115,8 @@ HRESULT decode_at(const BYTE* p, size_t avail, UINT code_page, PROPVARIANT* out,
         return S_OK;
     }
     std::wstring text;
-    if (vt == VT_LPWSTR || code_page == unicode_code_page) {
-        text.resize(bytes / 2);
-        if (bytes) std::memcpy(text.data(), data, bytes);
-    } else if (bytes) {
-        int n = MultiByteToWideChar(code_page, 0, reinterpret_cast<const char*>(data), static_cast<int>(bytes), nullptr, 0);
-        if (n <= 0) return STG_E_INVALIDHEADER;
-        text.resize(n);
-        MultiByteToWideChar(code_page, 0, reinterpret_cast<const char*>(data), static_cast<int>(bytes), text.data(), n);
-    }
-    // The stored length counts the terminator; a BSTR may hold NULs of its own before it.
-    if (!text.empty() && text.back() == L'\0') text.pop_back();
+    HRESULT hr = read_counted_text(data, bytes, vt == VT_LPWSTR ? unicode_code_page : code_page, text);
+    if (FAILED(hr)) return hr;
     if (vt == VT_LPWSTR) {
         auto* copy = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
         if (!copy) return E_OUTOFMEMORY;
@@ -140,23 +151,19 @@ HRESULT parse_dictionary(const BYTE* p, size_t avail, UINT code_page, std::map<P
         size_t length = get32(p + at + 4);
         at += 8;
         std::wstring name;
+        // A Unicode name's length counts characters, a code-page name's bytes; either counts the terminator.
+        size_t bytes = length;
         if (code_page == unicode_code_page) {
             if (length > (avail - at) / 2) return STG_E_INVALIDHEADER;
-            name.resize(length);
-            if (length) std::memcpy(name.data(), p + at, length * 2);
-            at = round4(at + length * 2);
-            if (at > avail) at = avail;
-        } else {
-            if (length > avail - at) return STG_E_INVALIDHEADER;
-            if (length) {
-                int n = MultiByteToWideChar(code_page, 0, reinterpret_cast<const char*>(p + at), static_cast<int>(length), nullptr, 0);
-                if (n <= 0) return STG_E_INVALIDHEADER;
-                name.resize(n);
-                MultiByteToWideChar(code_page, 0, reinterpret_cast<const char*>(p + at), static_cast<int>(length), name.data(), n);
-            }
-            at += length;
+            bytes = length * 2;
+        } else if (length > avail - at) {
+            return STG_E_INVALIDHEADER;
         }
-        name.resize(wcsnlen(name.c_str(), name.size()));
+        HRESULT hr = read_counted_text(p + at, bytes, code_page, name);
+        if (FAILED(hr)) return hr;
+        at += bytes;
+        if (code_page == unicode_code_page) at = std::min(round4(at), avail);
+        name.resize(wcsnlen(name.c_str(), name.size()));  // a name ends at its first NUL
         if (name.empty()) continue;
         if (!names.emplace(id, std::move(name)).second) return STG_E_INVALIDHEADER;
     }

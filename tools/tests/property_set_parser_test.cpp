@@ -2,6 +2,7 @@
 
 #include <platform/property_set_format.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -188,4 +189,55 @@ TEST_CASE("a set of very many values of a type we keep undecoded is read in reas
     CHECK(platform::parse_property_set(bytes.data(), bytes.size(), read) == S_OK);
     CHECK(read.values.size() == count);
     CHECK(GetTickCount64() - start < 10000);
+}
+
+TEST_CASE("a stray unit in a terminator's place never reaches a name or a string") {
+    // Names and strings whose stored size counts a terminator that a foreign writer filled with 0x14.
+    auto stored = [](const std::wstring& text, bool wide) {
+        std::vector<BYTE> out;
+        for (wchar_t c : text) {
+            if (wide) out.insert(out.end(), {static_cast<BYTE>(c), static_cast<BYTE>(c >> 8)});
+            else out.push_back(c == L'\u00e9' ? 0xE9 : static_cast<BYTE>(c));
+        }
+        return out;
+    };
+    auto spoil_terminator = [](std::vector<BYTE>& bytes, const std::vector<BYTE>& text) {
+        auto at = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
+        REQUIRE(at != bytes.end());
+        REQUIRE(*(at + text.size()) == 0);
+        *(at + text.size()) = 0x14;
+    };
+    for (UINT code_page : {1200u, 1252u}) {
+        INFO("code page " << code_page);
+        const bool unicode = code_page == 1200;
+        platform::property_set_image image = platform::new_property_set(sample_fmtid, CLSID_NULL);
+        image.code_page = code_page;
+        PROPVARIANT v;
+        PropVariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(L"Caf\u00e9 menu");
+        image.names[2] = L"first name";
+        image.values[2] = encoded(v, code_page);
+        PropVariantClear(&v);
+        v.vt = VT_LPWSTR;
+        v.pwszVal = const_cast<LPWSTR>(L"wide text");
+        image.names[3] = L"second";
+        image.values[3] = encoded(v, code_page);
+        std::vector<BYTE> bytes = platform::serialize_property_set(image);
+        spoil_terminator(bytes, stored(L"first name", unicode));
+        spoil_terminator(bytes, stored(L"second", unicode));
+        spoil_terminator(bytes, stored(L"Caf\u00e9 menu", unicode));
+        spoil_terminator(bytes, stored(L"wide text", true));
+
+        platform::property_set_image read;
+        REQUIRE(platform::parse_property_set(bytes.data(), bytes.size(), read) == S_OK);
+        CHECK(read.names == image.names);
+        PROPVARIANT value;
+        REQUIRE(platform::decode_property_value(read.values[2], code_page, &value) == S_OK);
+        CHECK(std::wstring(value.bstrVal, SysStringLen(value.bstrVal)) == L"Caf\u00e9 menu");
+        PropVariantClear(&value);
+        REQUIRE(platform::decode_property_value(read.values[3], code_page, &value) == S_OK);
+        CHECK(std::wstring(value.pwszVal) == L"wide text");
+        PropVariantClear(&value);
+    }
 }

@@ -644,3 +644,42 @@ TEST_CASE("strings keep embedded NULs in our sets, and sets in an ANSI code page
     CHECK(text == L"R\u00e9sum\u00e9");
     PropVariantClear(&read);
 }
+
+TEST_CASE("a code-page set as 32-bit Wine writes it reads without the stray byte in its terminator's place") {
+    // Code page 1252; one VT_BSTR "R\u00e9sum\u00e9" of size 7 whose last byte, the terminator's, is 0x14.
+    const auto bytes = testing::from_hex(
+        L"feff0000060102000000000000000000000000000000000001000000509718512406c54c8b61572e5856c3ef300000006c000000"
+        L"0300000000000000200000000100000054000000020000005c0000000100000002000000270000007b32463830384241452d4246"
+        L"32432d343139322d424345322d3438433641343045353436467d000002000000e4040000080000000700000052e973756de914");
+    REQUIRE(bytes.size() == 155);
+    const GUID fmtid = {0x51189750, 0x0624, 0x4CC5, {0x8B, 0x61, 0x57, 0x2E, 0x58, 0x56, 0xC3, 0xEF}};
+    const std::wstring stream_name = platform::property_set_stream_name(fmtid);
+    REQUIRE(stream_name == L"\005Q0frrireGirzufgmXslqflnyPh");
+
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    auto storage = testing::create_docfile(dir.file(L"wine32.stg"));
+    {
+        tools::interface_holder<IStream> stream;
+        REQUIRE(storage->CreateStream(stream_name.c_str(), set_mode, 0, 0, stream.put()) == S_OK);
+        ULONG written = 0;
+        REQUIRE(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written) == S_OK);
+        REQUIRE(written == bytes.size());
+    }
+    auto sets = our_sets(storage.get());
+    tools::interface_holder<IPropertyStorage> set;
+    REQUIRE(sets->Open(fmtid, set_mode, set.put()) == S_OK);
+    const std::wstring key = L"{2F808BAE-BF2C-4192-BCE2-48C6A40E546F}";
+    PROPSPEC spec = named(key);
+    PROPVARIANT read;
+    PropVariantInit(&read);
+    REQUIRE(set->ReadMultiple(1, &spec, &read) == S_OK);
+    CHECK(read.vt == VT_BSTR);
+    CHECK(testing::bstr_text(read) == L"R\u00e9sum\u00e9");
+    PropVariantClear(&read);
+    PROPID id = 2;
+    LPOLESTR name = nullptr;
+    REQUIRE(set->ReadPropertyNames(1, &id, &name) == S_OK);
+    CHECK(std::wstring(name) == key);
+    CoTaskMemFree(name);
+}

@@ -23,12 +23,6 @@ std::wstring self_path() {
     return self;
 }
 
-tools::byte_buffer from_hex(const std::wstring& hex) {
-    tools::byte_buffer out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 // Keeps the longest text of the static controls (a message box's message); a plain function, since
 // a lambda is no stdcall callback on x86.
 BOOL CALLBACK longest_static_text(HWND child, LPARAM p) {
@@ -120,7 +114,7 @@ TEST_CASE("the user guide's absence is told in a message box naming the file") {
 
 TEST_CASE("SDDL to hexadecimal gives the binary descriptor, which reads back") {
     std::wstring hex = tools::sddl_to_hex(L"D:(A;;GA;;;WD)");
-    tools::byte_buffer bytes = from_hex(hex);
+    tools::byte_buffer bytes = testing::from_hex(hex);
     REQUIRE(bytes.size() * 2 == hex.size());
     auto* sd = reinterpret_cast<PSECURITY_DESCRIPTOR>(bytes.data());
     REQUIRE(IsValidSecurityDescriptor(sd));

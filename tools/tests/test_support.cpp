@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <shellapi.h>
+#include <cwctype>
 #include <tools/text.h>
 #include <tools/win_except.h>
 
@@ -20,6 +21,19 @@ scratch_dir::~scratch_dir() {
     op.pFrom = from.c_str();
     op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
     SHFileOperationW(&op);
+}
+
+std::vector<unsigned char> from_hex(const std::wstring& hex) {
+    std::vector<unsigned char> out;
+    for (size_t i = 0; i + 1 < hex.size();) {
+        if (iswspace(hex[i])) {
+            ++i;
+            continue;
+        }
+        out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        i += 2;
+    }
+    return out;
 }
 
 DWORD run_process(const std::wstring& command_line, std::string* output, DWORD timeout_ms) {

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 namespace testing {
 
@@ -21,6 +22,9 @@ private:
 
 // Runs a command line in a new process, waits at most timeout_ms, returns its exit code (or -1).
 DWORD run_process(const std::wstring& command_line, std::string* output = nullptr, DWORD timeout_ms = 60000);
+
+// The bytes that hexadecimal digits in pairs spell (blanks and line breaks between pairs are skipped).
+std::vector<unsigned char> from_hex(const std::wstring& hex);
 
 // An environment variable of the test run, empty when not set.
 std::wstring env(const wchar_t* name);
