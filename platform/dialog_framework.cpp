@@ -14,8 +14,20 @@ namespace {
 // The dialog object is kept in this window property from the first message on.
 const wchar_t kDialogProperty[] = L"platform.dialog";
 
-// A dialog being created: WM_SETFONT and friends arrive before WM_INITDIALOG carries the pointer.
+// A dialog being created on this thread: WM_SETFONT and friends arrive before WM_INITDIALOG carries the pointer.
 thread_local dialog* g_creating = nullptr;
+
+// Marks a dialog as the one being created on this thread for as long as its creation call runs.
+class creating_scope {
+public:
+    explicit creating_scope(dialog* created) : previous_(g_creating) { g_creating = created; }
+    ~creating_scope() { g_creating = previous_; }
+    creating_scope(const creating_scope&) = delete;
+    creating_scope& operator=(const creating_scope&) = delete;
+
+private:
+    dialog* previous_;
+};
 
 // Resource type of a template's initialisation data (rows for list and combo boxes).
 const WORD kDlgInitType = 240;
@@ -41,10 +53,10 @@ std::wstring exception_text() {
 
 }  // namespace
 
-application* application::current_ = nullptr;
+std::atomic<application*> application::current_{nullptr};
 
 application::application() : instance_(GetModuleHandleW(nullptr)) {
-    current_ = this;
+    current_.store(this);
     int count = 0;
     if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
         for (int i = 0; i < count; ++i) arguments_.emplace_back(argv[i]);
@@ -53,7 +65,8 @@ application::application() : instance_(GetModuleHandleW(nullptr)) {
 }
 
 application::~application() {
-    if (current_ == this) current_ = nullptr;
+    application* self = this;
+    current_.compare_exchange_strong(self, nullptr);
 }
 
 void application::enable_control_container() {
@@ -79,28 +92,35 @@ modal_scope::~modal_scope() {
     if (top_ && --top_->modal_depth_ == 0) top_->end_modal_state();
 }
 
-dialog::dialog(UINT template_id) : template_id_(template_id) {}
+dialog::dialog(UINT template_id, HINSTANCE resources)
+    : template_id_(template_id), resources_(resources ? resources : GetModuleHandleW(nullptr)) {}
 
 dialog::~dialog() {
     destroy();
+    // A page whose sheet outlives the object: later messages must not reach a destroyed object.
+    if (hwnd_) RemovePropW(hwnd_, kDialogProperty);
 }
 
 INT_PTR dialog::do_modal(HWND owner) {
-    modal_ = true;
-    g_creating = this;
-    INT_PTR result = DialogBoxParamW(application::current() ? application::current()->instance() : GetModuleHandleW(nullptr),
-                                     MAKEINTRESOURCEW(template_id_), owner, dialog_proc, reinterpret_cast<LPARAM>(this));
-    g_creating = nullptr;
-    modal_ = false;
+    kind_ = kind::modal;
+    INT_PTR result;
+    {
+        creating_scope creating(this);
+        result = DialogBoxParamW(resources_, MAKEINTRESOURCEW(template_id_), owner, dialog_proc,
+                                 reinterpret_cast<LPARAM>(this));
+    }
+    kind_ = kind::child;
     return result;
 }
 
 void dialog::create_child(HWND parent) {
-    modal_ = false;
-    g_creating = this;
-    HWND window = CreateDialogParamW(application::current() ? application::current()->instance() : GetModuleHandleW(nullptr),
-                                     MAKEINTRESOURCEW(template_id_), parent, dialog_proc, reinterpret_cast<LPARAM>(this));
-    g_creating = nullptr;
+    kind_ = kind::child;
+    HWND window;
+    {
+        creating_scope creating(this);
+        window = CreateDialogParamW(resources_, MAKEINTRESOURCEW(template_id_), parent, dialog_proc,
+                                    reinterpret_cast<LPARAM>(this));
+    }
     if (!window) {
         DWORD code = GetLastError();
         throw std::runtime_error("Unable to create the dialog " + std::to_string(template_id_) + " (error " +
@@ -110,14 +130,21 @@ void dialog::create_child(HWND parent) {
 
 void dialog::end_dialog(INT_PTR result) {
     if (!hwnd_) return;
-    if (modal_)
+    switch (kind_) {
+    case kind::modal:
         EndDialog(hwnd_, result);
-    else
+        break;
+    case kind::page:
+        PostMessageW(GetParent(hwnd_), PSM_PRESSBUTTON, result == IDOK ? PSBTN_OK : PSBTN_CANCEL, 0);
+        break;
+    case kind::child:
         DestroyWindow(hwnd_);
+        break;
+    }
 }
 
 void dialog::destroy() {
-    if (hwnd_ && !modal_) DestroyWindow(hwnd_);
+    if (hwnd_ && kind_ == kind::child) DestroyWindow(hwnd_);
 }
 
 dialog* dialog::from_window(HWND window) {
@@ -200,7 +227,7 @@ void dialog::report_exception(const std::wstring& text) {
 }
 
 void dialog::apply_init_data() {
-    HINSTANCE instance = application::current() ? application::current()->instance() : GetModuleHandleW(nullptr);
+    HINSTANCE instance = resources_;
     HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(template_id_), MAKEINTRESOURCEW(kDlgInitType));
     if (!found) return;
     HGLOBAL loaded = LoadResource(instance, found);
@@ -239,6 +266,19 @@ INT_PTR CALLBACK dialog::dialog_proc(HWND window, UINT message, WPARAM wparam, L
     } else if (!self && g_creating) {
         self = g_creating;
     }
+    return dispatch(self, window, message, wparam, lparam);
+}
+
+INT_PTR CALLBACK dialog::page_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    // The sheet creates pages when it likes (often only when a tab is first shown), so messages before
+    // WM_INITDIALOG go unhandled; WM_INITDIALOG carries the sheet's copy of the PROPSHEETPAGE.
+    dialog* self = from_window(window);
+    if (!self && message == WM_INITDIALOG && lparam)
+        self = reinterpret_cast<dialog*>(reinterpret_cast<const PROPSHEETPAGEW*>(lparam)->lParam);
+    return dispatch(self, window, message, wparam, lparam);
+}
+
+INT_PTR dialog::dispatch(dialog* self, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (!self) return FALSE;
     if (!self->hwnd_) {
         self->hwnd_ = window;
@@ -309,6 +349,36 @@ INT_PTR dialog::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     default:
         return FALSE;
     }
+}
+
+HPROPSHEETPAGE property_page::create_page(const wchar_t* title) {
+    kind_ = kind::page;
+    title_ = title ? title : L"";
+    PROPSHEETPAGEW page{};
+    page.dwSize = sizeof(page);
+    page.dwFlags = PSP_USECALLBACK | (title_.empty() ? 0 : PSP_USETITLE);
+    page.hInstance = resources_;
+    page.pszTemplate = MAKEINTRESOURCEW(template_id_);
+    page.pszTitle = title_.empty() ? nullptr : title_.c_str();
+    page.pfnDlgProc = page_proc;
+    page.lParam = reinterpret_cast<LPARAM>(static_cast<dialog*>(this));
+    page.pfnCallback = page_callback;
+    HPROPSHEETPAGE handle = CreatePropertySheetPageW(&page);
+    if (!handle)
+        throw std::runtime_error("Unable to create the property page " + std::to_string(template_id_) + " (error " +
+                                 std::to_string(GetLastError()) + ")");
+    return handle;
+}
+
+UINT CALLBACK property_page::page_callback(HWND, UINT message, PROPSHEETPAGEW* page) {
+    if (message == PSPCB_RELEASE && page) {
+        try {
+            reinterpret_cast<property_page*>(page->lParam)->on_page_released();
+        } catch (...) {
+            // The sheet is tearing down; there is no one left to tell.
+        }
+    }
+    return 1;  // PSPCB_CREATE: let the page be made
 }
 
 }  // namespace platform

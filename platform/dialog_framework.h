@@ -1,10 +1,18 @@
 // Stands in for the platform's application framework classes (application object, dialogs), which MinGW does not have.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
+#include <atomic>
 #include <string>
 #include <vector>
 
+// The image this code is linked into: a DLL's own module, the program's in an EXE.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace platform {
+
+// The module of the code that calls it, for resources that the calling DLL or program carries itself.
+inline HINSTANCE this_module() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 // The one application object of a windowed program: command line, instance, start-up and exit.
 class application {
@@ -14,7 +22,8 @@ public:
     application(const application&) = delete;
     application& operator=(const application&) = delete;
 
-    static application* current() { return current_; }
+    // The program's application object; a DLL has none of its own.
+    static application* current() { return current_.load(); }
 
     HINSTANCE instance() const { return instance_; }
     // The command line split as CommandLineToArgvW splits it; element 0 is the program.
@@ -40,7 +49,7 @@ protected:
     void set_exit_code(int code) { exit_code_ = code; }
 
 private:
-    static application* current_;
+    static std::atomic<application*> current_;
     HINSTANCE instance_;
     std::vector<std::wstring> arguments_;
     HWND main_window_ = nullptr;
@@ -63,21 +72,27 @@ private:
     dialog* top_;
 };
 
-// A dialog made from a resource template: modal (do_modal) or a child of another window (create_child).
-// Derived classes handle messages through the virtual hooks; no exception leaves the window procedure.
+// A dialog made from a resource template of the module it is given (the program's own by default): modal
+// (do_modal), a child of another window (create_child) or a property-sheet page (property_page). Derived classes
+// handle messages through the virtual hooks; no exception leaves the window procedure. Dialogs keep no state
+// shared between threads: each may run on a thread of its own.
 class dialog {
 public:
-    explicit dialog(UINT template_id);
+    explicit dialog(UINT template_id, HINSTANCE resources = nullptr);
     virtual ~dialog();
     dialog(const dialog&) = delete;
     dialog& operator=(const dialog&) = delete;
 
     UINT template_id() const { return template_id_; }
+    // The module whose template, menus, icons and texts this dialog uses.
+    HINSTANCE resources() const { return resources_; }
     HWND hwnd() const { return hwnd_; }
 
     INT_PTR do_modal(HWND owner);
     void create_child(HWND parent);
+    // Ends a modal dialog, destroys a child; a page presses its sheet's OK (IDOK) or Cancel (anything else).
     void end_dialog(INT_PTR result);
+    // Destroys a child dialog's window; modal dialogs end and pages go with their sheet.
     void destroy();
 
     // The dialog object behind a window made by this framework, or null.
@@ -123,15 +138,41 @@ protected:
     virtual void report_exception(const std::wstring& text);
 
 private:
+    enum class kind { child, modal, page };
     static INT_PTR CALLBACK dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    static INT_PTR CALLBACK page_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    static INT_PTR dispatch(dialog* self, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     INT_PTR handle(UINT message, WPARAM wparam, LPARAM lparam);
     void apply_init_data();
 
     UINT template_id_;
+    HINSTANCE resources_;
     HWND hwnd_ = nullptr;
-    bool modal_ = false;
+    kind kind_ = kind::child;
     int modal_depth_ = 0;
     friend class modal_scope;
+    friend class property_page;
+};
+
+// A dialog that lives as a page of a property sheet. The sheet passes the page's WM_INITDIALOG a PROPSHEETPAGE
+// whose lParam leads to this object. Sheet notifications (PSN_APPLY, PSN_SETACTIVE...) arrive through on_notify.
+class property_page : public dialog {
+public:
+    explicit property_page(UINT template_id, HINSTANCE resources = nullptr) : dialog(template_id, resources) {}
+
+    // The page handle to give a sheet (PropertySheet, an AddPages callback). title: the tab's text, or null for the
+    // template's caption. The object must live until on_page_released; a handle that no sheet takes is freed with
+    // DestroyPropertySheetPage. Throws std::runtime_error when the page cannot be made.
+    HPROPSHEETPAGE create_page(const wchar_t* title = nullptr);
+
+protected:
+    // The sheet has let the page go: its window is gone and no message will come. An object the sheet owns
+    // (a shell extension's page) deletes or releases itself here.
+    virtual void on_page_released() {}
+
+private:
+    static UINT CALLBACK page_callback(HWND window, UINT message, PROPSHEETPAGEW* page);
+    std::wstring title_;
 };
 
 }  // namespace platform

@@ -93,4 +93,28 @@ std::wstring env(const wchar_t* name) {
     return (n && n < 4096) ? std::wstring(buf, n) : std::wstring();
 }
 
+std::wstring windows_path_of(const std::wstring& unix_path) {
+    std::wstring path = L"Z:" + unix_path;
+    for (auto& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
+bool screenshot(const std::wstring& folder, const std::string& name) {
+    std::wstring dir = env(L"ORRI_BUILD_DIR") + L"/" + folder;
+    std::wstring file = dir + L"/" + tools::to_wide(name) + L".png";
+    DeleteFileW(windows_path_of(file).c_str());
+    // The host's screen grabber is a Unix program: Wine starts it without waiting, so the picture is awaited.
+    std::wstring command = L"/bin/sh -c \"mkdir -p '" + dir + L"' && import -window root '" + file + L".tmp.png' && mv '" +
+                           file + L".tmp.png' '" + file + L"'\"";
+    STARTUPINFOW si{sizeof(si)};
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(50))
+        if (GetFileAttributesW(windows_path_of(file).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    return false;
+}
+
 }  // namespace testing

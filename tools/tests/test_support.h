@@ -29,4 +29,11 @@ std::vector<unsigned char> from_hex(const std::wstring& hex);
 // An environment variable of the test run, empty when not set.
 std::wstring env(const wchar_t* name);
 
+// A Windows path for a Unix path of the host (through drive Z:).
+std::wstring windows_path_of(const std::wstring& unix_path);
+
+// A picture of the whole screen as <build>/<folder>/<name>.png, taken by the host's screen grabber; false when none
+// came within 30 s.
+bool screenshot(const std::wstring& folder, const std::string& name);
+
 }  // namespace testing

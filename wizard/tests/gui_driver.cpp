@@ -55,10 +55,7 @@ BOOL CALLBACK FindTop(HWND window, LPARAM context) {
 }  // namespace
 
 std::wstring WindowsPathOf(const std::wstring& unix_path) {
-    std::wstring path = L"Z:" + unix_path;
-    for (auto& c : path)
-        if (c == L'/') c = L'\\';
-    return path;
+    return testing::windows_path_of(unix_path);
 }
 
 CWizardDriver::CWizardDriver(const std::wstring& arguments) {
@@ -155,18 +152,7 @@ void CWizardDriver::ClickIn(HWND dialog, int id) {
 }
 
 bool CWizardDriver::Shot(const std::string& name) {
-    std::wstring dir = testing::env(L"ORRI_BUILD_DIR") + L"/wizard-shots";
-    std::wstring file = dir + L"/" + tools::to_wide(name) + L".png";
-    DeleteFileW(WindowsPathOf(file).c_str());
-    // The host's screen grabber is a Unix program: Wine starts it without waiting, so the picture is awaited.
-    std::wstring command = L"/bin/sh -c \"mkdir -p '" + dir + L"' && import -window root '" + file + L".tmp.png' && mv '" +
-                           file + L".tmp.png' '" + file + L"'\"";
-    STARTUPINFOW si{sizeof(si)};
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return WaitFor([&] { return GetFileAttributesW(WindowsPathOf(file).c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
+    return testing::screenshot(L"wizard-shots", name);
 }
 
 bool CWizardDriver::Ended(DWORD timeout_ms, DWORD* code) {
