@@ -2,7 +2,8 @@
 // without it: copying a file in and out (against a bare local server of our own), listing folders,
 // a file's digest (against MD5 in memory) and defragmenting (against a bare copy of the file).
 // server_bench [--copy-kib N] [--files a,b,c] [--digest-kib N] [--defrag-kib N] [--reps R] [--list-reps R]
-#include <server/idl/storage_identities.h>
+#include <server/client/connect_server.h>
+#include <server/client/server_calls.h>
 #include <tools/bstr.h>
 #include "bench_support.h"
 
@@ -19,7 +20,9 @@
 #include <bare_server.h>
 #include <orrisafe.h>
 #include <server/element_store.h>
+#include <tools/com_error.h>
 #include <tools/interface_holder.h>
+#include <tools/md5.h>
 
 namespace {
 
@@ -29,13 +32,6 @@ using tools::bstr;
 constexpr size_t block = 4096;
 constexpr DWORD open_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
-
-interface_holder<IStorageServer> connect_server() {
-    interface_holder<IStorageServer> server;
-    bench::check(CoCreateInstance(CLSID_StorageServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IStorageServer, server.put_void()),
-                 "activating the storage server");
-    return server;
-}
 
 interface_holder<IBareStreamServer> connect_bare() {
     interface_holder<IBareStreamServer> bare;
@@ -78,18 +74,15 @@ void read_blocks(IStream* stream, size_t expected) {
 
 interface_holder<IStorageFile> open_server_file(IStorageServer* server, const std::wstring& path, const std::wstring& name,
                                                 bool create) {
-    interface_holder<IStorageFolder> root;
-    bench::check(server->OpenStorage(bstr(path), root.put()), "IStorageServer::OpenStorage");
-    interface_holder<IStorageFile> file;
-    bench::check(root->OpenFile(bstr(name), create ? VARIANT_TRUE : VARIANT_FALSE, file.put()), "IStorageFolder::OpenFile");
-    return file;
+    auto root = OpenStorageOrThrow(server, path);
+    return OpenFileOrThrow(root.get(), name, create ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 // 1. A file's bytes in and out in 4096-byte blocks: through the storage server and through the bare server.
 void copy_in_out(const bench::scratch& dir, long long kib, int reps) {
     std::vector<unsigned char> bytes = bench::filler(static_cast<size_t>(kib) << 10);
     std::wstring served = dir.file(L"copy.orrisafe"), bare_path = dir.file(L"copy-bare.orrisafe");
-    auto server = connect_server();
+    auto server = ConnectServer();
     auto bare = connect_bare();
     std::vector<double> server_in, server_out, bare_in, bare_out;
     for (int i = 0; i < reps; ++i) {
@@ -97,20 +90,18 @@ void copy_in_out(const bench::scratch& dir, long long kib, int reps) {
         server_in.push_back(bench::seconds([&] {
             {
                 auto file = open_server_file(server.get(), served, L"data.bin", true);
-                interface_holder<IStream> stream;
-                bench::check(file->GetStream(stream.put()), "IStorageFile::GetStream");
+                auto stream = GetStreamOrThrow(file.get());
                 write_blocks(stream.get(), bytes);
             }
-            bench::check(server->CloseStorage(bstr(served)), "IStorageServer::CloseStorage");
+            CloseStorageOrThrow(server.get(), served);
         }));
         server_out.push_back(bench::seconds([&] {
             {
                 auto file = open_server_file(server.get(), served, L"data.bin", false);
-                interface_holder<IStream> stream;
-                bench::check(file->GetStream(stream.put()), "IStorageFile::GetStream");
+                auto stream = GetStreamOrThrow(file.get());
                 read_blocks(stream.get(), bytes.size());
             }
-            bench::check(server->CloseStorage(bstr(served)), "IStorageServer::CloseStorage");
+            CloseStorageOrThrow(server.get(), served);
         }));
         bare_in.push_back(bench::seconds([&] {
             {
@@ -159,33 +150,25 @@ void make_folder_store(const std::wstring& path, long long n) {
 // 3. Listing a folder through the server (EnumElements, then Next and the name of each) against the
 // compound file's own listing of the same folder.
 void list_through_server(const bench::scratch& dir, const std::vector<long long>& sizes, int reps) {
-    auto server = connect_server();
+    auto server = ConnectServer();
     std::vector<double> served_times, plain_times;
     for (long long n : sizes) {
         std::wstring path = dir.file(L"list" + std::to_wstring(n) + L".orrisafe");
         make_folder_store(path, n);
         size_t listed = 0;
         {
-            interface_holder<IStorageFolder> root, folder;
-            bench::check(server->OpenStorage(bstr(path), root.put()), "IStorageServer::OpenStorage");
-            bench::check(root->OpenFolder(bstr(L"Folder"), VARIANT_FALSE, folder.put()), "IStorageFolder::OpenFolder");
+            auto root = OpenStorageOrThrow(server.get(), path);
+            auto folder = OpenFolderOrThrow(root.get(), L"Folder", VARIANT_FALSE);
             served_times.push_back(bench::median_seconds(reps, [&] {
-                interface_holder<IElementEnum> elements;
-                bench::check(folder->EnumElements(elements.put()), "IStorageFolder::EnumElements");
+                auto elements = EnumElementsOrThrow(folder.get());
                 listed = 0;
-                for (;;) {
-                    interface_holder<IElementInfo> info;
-                    HRESULT hr = elements->Next(info.put());
-                    bench::check(hr, "IElementEnum::Next");
-                    if (hr != S_OK) break;
-                    BSTR name = nullptr;
-                    bench::check(info->GetName(&name), "IElementInfo::GetName");
-                    SysFreeString(name);
+                while (auto info = NextOrThrow(elements.get())) {
+                    GetNameOrThrow(info.get());
                     ++listed;
                 }
             }));
         }
-        bench::check(server->CloseStorage(bstr(path)), "IStorageServer::CloseStorage");
+        CloseStorageOrThrow(server.get(), path);
         if (listed != static_cast<size_t>(n)) throw std::runtime_error("the server listed a wrong count");
         StorageHolder root = open_store(path);
         StorageHolder folder = OpenChildStorage(*root, L"Folder", false);
@@ -210,30 +193,6 @@ void list_through_server(const bench::scratch& dir, const std::vector<long long>
     bench::print_growth("3 list via server", sizes, "EnumElements/Next/GetName", served_times, plain_times);
 }
 
-// MD5 by the platform's base provider.
-class md5 {
-public:
-    md5() {
-        if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-            throw std::runtime_error("CryptAcquireContext failed");
-    }
-    ~md5() { CryptReleaseContext(provider_, 0); }
-    md5(const md5&) = delete;
-    md5& operator=(const md5&) = delete;
-
-    void digest(const unsigned char* data, size_t size, unsigned char out[16]) const {
-        HCRYPTHASH hash = 0;
-        if (!CryptCreateHash(provider_, CALG_MD5, 0, 0, &hash)) throw std::runtime_error("CryptCreateHash failed");
-        DWORD length = 16;
-        bool ok = CryptHashData(hash, data, static_cast<DWORD>(size), 0) && CryptGetHashParam(hash, HP_HASHVAL, out, &length, 0);
-        CryptDestroyHash(hash);
-        if (!ok) throw std::runtime_error("MD5 failed");
-    }
-
-private:
-    HCRYPTPROV provider_ = 0;
-};
-
 // 4. The server's digest of a file against MD5 over the same bytes in memory.
 void digest(const bench::scratch& dir, long long kib, int reps) {
     std::vector<unsigned char> bytes = bench::filler(static_cast<size_t>(kib) << 10);
@@ -246,22 +205,22 @@ void digest(const bench::scratch& dir, long long kib, int reps) {
         write_blocks(file->Stream(), bytes);
     }
     // What the digest must be: the XOR of the MD5 digests of the successive 4096-byte blocks.
-    md5 hasher;
-    unsigned char expected[16]{}, part[16];
+    tools::md5_hasher hasher;
+    unsigned char expected[16]{};
     for (size_t at = 0; at < bytes.size(); at += block) {
-        hasher.digest(bytes.data() + at, std::min(block, bytes.size() - at), part);
+        tools::md5_digest part = hasher.digest(bytes.data() + at, std::min(block, bytes.size() - at));
         for (int i = 0; i < 16; ++i) expected[i] ^= part[i];
     }
-    auto server = connect_server();
+    auto server = ConnectServer();
     StreamDigest got{};
     double served = 0;
     {
         auto file = open_server_file(server.get(), path, L"data.bin", false);
-        served = bench::median_seconds(reps, [&] { bench::check(file->GetDigest(&got), "IStorageFile::GetDigest"); });
+        served = bench::median_seconds(reps, [&] { got = GetDigestOrThrow(file.get()); });
     }
-    bench::check(server->CloseStorage(bstr(path)), "IStorageServer::CloseStorage");
+    CloseStorageOrThrow(server.get(), path);
     if (std::memcmp(&got, expected, 16) != 0) throw std::runtime_error("GetDigest differs from the blocks' MD5 digests");
-    double plain = bench::median_seconds(reps, [&] { hasher.digest(bytes.data(), bytes.size(), part); });
+    double plain = bench::median_seconds(reps, [&] { hasher.digest(bytes.data(), bytes.size()); });
     bench::row r;
     r.bench = "4 digest";
     r.what = bench::size_text(kib) + "";
@@ -306,7 +265,7 @@ void defragment(const bench::scratch& dir, long long kib, int reps) {
             if (!DeleteChild(*root, L"File " + std::to_wstring(i))) bench::check(root->LastResult(), "DeleteChild");
     }
     ULONGLONG before = file_size(original);
-    auto server = connect_server();
+    auto server = ConnectServer();
     std::wstring served = dir.file(L"defrag-served.orrisafe"), source = dir.file(L"defrag-source.orrisafe"),
                  copy = dir.file(L"defrag-copy.orrisafe");
     std::vector<double> served_times, plain_times;
@@ -314,7 +273,7 @@ void defragment(const bench::scratch& dir, long long kib, int reps) {
     for (int i = 0; i < reps; ++i) {
         if (!CopyFileW(original.c_str(), served.c_str(), FALSE) || !CopyFileW(original.c_str(), source.c_str(), FALSE))
             throw std::runtime_error("CopyFile failed");
-        served_times.push_back(bench::seconds([&] { bench::check(server->Defragment(bstr(served)), "IStorageServer::Defragment"); }));
+        served_times.push_back(bench::seconds([&] { DefragmentOrThrow(server.get(), served); }));
         after = file_size(served);
         plain_times.push_back(bench::seconds([&] {
             interface_holder<IStorage> from, to;
@@ -346,6 +305,11 @@ int attempt(const char* bench, Work work) {
         return 0;
     } catch (const std::exception& e) {
         bench::print_failure(bench, "", e.what());
+        return 1;
+    } catch (const _com_error& e) {
+        char text[64];
+        std::snprintf(text, sizeof text, "a server call failed: 0x%08lX", static_cast<unsigned long>(e.Error()));
+        bench::print_failure(bench, "", text);
         return 1;
     }
 }

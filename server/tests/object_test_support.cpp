@@ -1,5 +1,7 @@
 #include "object_test_support.h"
 
+#include <server/client/server_calls.h>
+#include <tools/com_error.h>
 #include <tools/tests/test_support.h>
 
 namespace object_testing {
@@ -35,19 +37,19 @@ bool file_is_free(const std::wstring& path) {
 }
 
 std::wstring name_of(IStorageElement* element) {
-    BSTR name = nullptr;
-    HRESULT hr = element->GetName(&name);
-    std::wstring text = hr == S_OK && name ? std::wstring(name, SysStringLen(name)) : L"<failed>";
-    SysFreeString(name);
-    return text;
+    try {
+        return GetNameOrThrow(element).text();
+    } catch (const _com_error&) {
+        return L"<failed>";
+    }
 }
 
 std::wstring name_of(IElementInfo* info) {
-    BSTR name = nullptr;
-    HRESULT hr = info->GetName(&name);
-    std::wstring text = hr == S_OK && name ? std::wstring(name, SysStringLen(name)) : L"<failed>";
-    SysFreeString(name);
-    return text;
+    try {
+        return GetNameOrThrow(info).text();
+    } catch (const _com_error&) {
+        return L"<failed>";
+    }
 }
 
 typelib_registration::typelib_registration() {

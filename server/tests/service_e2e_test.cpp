@@ -1,6 +1,8 @@
 // The whole server as a client meets it: the service installed in the prefix, activated on demand by
 // COM from this process, calls crossing processes through the type library, then stopped and removed.
-#include <server/idl/storage_identities.h>
+#include <server/client/connect_server.h>
+#include <server/client/server_calls.h>
+#include <server/client/storage_properties.h>
 #include <tools/bstr.h>
 #include <doctest.h>
 #include <windows.h>
@@ -27,15 +29,6 @@ using tools::interface_holder;
 namespace {
 
 using tools::bstr;
-// In-process, local and remote server, as every client of the server asks.
-const DWORD client_context = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-
-
-std::wstring take_text(BSTR b) {
-    std::wstring text = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
-    SysFreeString(b);
-    return text;
-}
 
 class com_apartment {
 public:
@@ -45,30 +38,6 @@ public:
     com_apartment& operator=(const com_apartment&) = delete;
 };
 
-// The type library registered by the installer's tool, and removed again at the end.
-class registered_type_library {
-public:
-    registered_type_library() {
-        std::string output;
-        result_ = testing::run_process(L"\"" + dist_file(L"orritypes.exe") + L"\" -i orrisafe.tlb", &output);
-    }
-    ~registered_type_library() { testing::run_process(L"\"" + dist_file(L"orritypes.exe") + L"\" -u orrisafe.tlb"); }
-    registered_type_library(const registered_type_library&) = delete;
-    registered_type_library& operator=(const registered_type_library&) = delete;
-    DWORD result() const { return result_; }
-
-private:
-    DWORD result_ = 1;
-};
-
-interface_holder<IStorageServer> connect_server() {
-    interface_holder<IClassFactory> factory;
-    REQUIRE(CoGetClassObject(CLSID_StorageServer, client_context, nullptr, IID_IClassFactory, factory.put_void()) == S_OK);
-    interface_holder<IStorageServer> server;
-    REQUIRE(factory->CreateInstance(nullptr, IID_IStorageServer, server.put_void()) == S_OK);
-    return server;
-}
-
 void create_storage_file(const std::wstring& path) {
     IStorage* storage = nullptr;
     REQUIRE(StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage) == S_OK);
@@ -76,16 +45,9 @@ void create_storage_file(const std::wstring& path) {
 }
 
 std::vector<std::wstring> listing(IStorageFolder* folder) {
-    interface_holder<IElementEnum> elements;
-    REQUIRE(folder->EnumElements(elements.put()) == S_OK);
+    auto elements = EnumElementsOrThrow(folder);
     std::vector<std::wstring> names;
-    for (;;) {
-        interface_holder<IElementInfo> info;
-        if (elements->Next(info.put()) != S_OK || !info) break;
-        BSTR name = nullptr;
-        REQUIRE(info->GetName(&name) == S_OK);
-        names.push_back(take_text(name));
-    }
+    while (auto info = NextOrThrow(elements.get())) names.push_back(GetNameOrThrow(info.get()).text());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -97,8 +59,7 @@ void write_all(IStream* stream, const std::string& data) {
 }
 
 std::string read_all(IStorageFile* file) {
-    interface_holder<IStream> stream;
-    REQUIRE(file->GetStream(stream.put()) == S_OK);
+    auto stream = GetStreamOrThrow(file);
     LARGE_INTEGER zero{};
     REQUIRE(stream->Seek(zero, STREAM_SEEK_SET, nullptr) == S_OK);
     std::string data;
@@ -114,9 +75,7 @@ std::string read_all(IStorageFile* file) {
 }
 
 interface_holder<IStorageFile> open_file(IStorageFolder* folder, const std::wstring& name, bool create) {
-    interface_holder<IStorageFile> file;
-    REQUIRE(folder->OpenFile(bstr(name), create ? VARIANT_TRUE : VARIANT_FALSE, file.put()) == S_OK);
-    return file;
+    return OpenFileOrThrow(folder, name, create ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 ULONGLONG file_size(const std::wstring& path) {
@@ -177,7 +136,7 @@ TEST_CASE("second client: sees the first client's tree and adds to it") {
     std::wstring path = testing::env(second_client_variable);
     if (path.empty()) return;
     com_apartment apartment;
-    auto server = connect_server();
+    auto server = ConnectServer();
     std::wstring upper = path;
     CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
     interface_holder<IStorageFolder> root;
@@ -197,7 +156,7 @@ TEST_CASE("dying client: ends abruptly holding a folder and a file") {
     std::wstring path = testing::env(dying_client_variable);
     if (path.empty()) return;
     com_apartment apartment;
-    auto server = connect_server();
+    auto server = ConnectServer();
     interface_holder<IStorageFolder> root;
     REQUIRE(server->OpenStorage(bstr(path), root.put()) == S_OK);
     auto file = open_file(root.get(), L"held by the dying client.txt", true);
@@ -220,7 +179,7 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
     {
         com_apartment apartment;
         DWORD started = GetTickCount();
-        auto server = connect_server();
+        auto server = ConnectServer();
         MESSAGE("activation started the service in " << GetTickCount() - started << " ms");
         CHECK(service_state() == SERVICE_RUNNING);
         // The running server marks the product as present.
@@ -236,12 +195,8 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
             tools::read_file(folder + L"\\finished.keyid", key_id);
             interface_holder<IStorageFolder> made_root;
             REQUIRE(server->OpenStorage(bstr(made_path), made_root.put()) == S_OK);
-            VARIANT id;
-            VariantInit(&id);
-            CHECK(made_root->GetProperty(KeyIdentifierProperty, &id) == S_OK);
-            REQUIRE(id.vt == VT_BSTR);
-            CHECK(take_text(SysAllocString(id.bstrVal)) == std::wstring(key_id.begin(), key_id.end()));
-            VariantClear(&id);
+            key_id.push_back(0);
+            CHECK(GetKeyIdentifier(made_root.get()) == tools::base64_decode(reinterpret_cast<const char*>(key_id.data())));
             CHECK(listing(made_root.get()).empty());
             CHECK(server->CloseStorage(bstr(made_path)) == S_OK);
             made_root.reset();

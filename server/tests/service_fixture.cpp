@@ -81,4 +81,15 @@ installed_service_guard::~installed_service_guard() {
     run_server(L"/u");
 }
 
+registered_type_library::registered_type_library() {
+    std::string output;
+    result_ = testing::run_process(L"\"" + dist_file(L"orritypes.exe") + L"\" -i orrisafe.tlb", &output);
+}
+
+registered_type_library::~registered_type_library() {
+    testing::run_process(L"\"" + dist_file(L"orritypes.exe") + L"\" -u orrisafe.tlb");
+}
+
+installed_server::installed_server() : installed_(run_server(L"/i")) {}
+
 }  // namespace service_testing

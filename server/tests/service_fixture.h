@@ -31,4 +31,32 @@ public:
     installed_service_guard& operator=(const installed_service_guard&) = delete;
 };
 
+// The type library registered by the installer's tool, and removed again at the end.
+class registered_type_library {
+public:
+    registered_type_library();
+    ~registered_type_library();
+    registered_type_library(const registered_type_library&) = delete;
+    registered_type_library& operator=(const registered_type_library&) = delete;
+    DWORD result() const { return result_; }
+
+private:
+    DWORD result_ = 1;
+};
+
+// The product's server as an installation leaves it: the service installed ("/i") and the type library
+// registered; both removed again when the scope ends. ready() tells whether both steps succeeded.
+class installed_server {
+public:
+    installed_server();
+    installed_server(const installed_server&) = delete;
+    installed_server& operator=(const installed_server&) = delete;
+    bool ready() const { return installed_ == 0 && type_library_.result() == 0; }
+
+private:
+    installed_service_guard guard_;  // undoes the installation last
+    DWORD installed_ = 1;
+    registered_type_library type_library_;
+};
+
 }  // namespace service_testing

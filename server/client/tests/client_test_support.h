@@ -1,0 +1,42 @@
+// What the client tests share: an apartment per test, storage files, and the COM error a call raises.
+#pragma once
+#include <doctest.h>
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+#include <tools/com_error.h>
+
+// A COM error that a check meets shows its HRESULT.
+REGISTER_EXCEPTION_TRANSLATOR(const _com_error& e) {
+    char text[48];
+    wsprintfA(text, "COM error 0x%08lX", static_cast<unsigned long>(e.Error()));
+    return doctest::String(text);
+}
+
+namespace client_testing {
+
+class com_apartment {
+public:
+    com_apartment() { REQUIRE(SUCCEEDED(CoInitialize(nullptr))); }
+    ~com_apartment() { CoUninitialize(); }
+    com_apartment(const com_apartment&) = delete;
+    com_apartment& operator=(const com_apartment&) = delete;
+};
+
+// A new, empty compound file at path.
+void create_storage_file(const std::wstring& path);
+
+// The HRESULT of the COM error that call raises; S_OK when it raises none.
+template <class Call>
+HRESULT raised(Call&& call) {
+    try {
+        call();
+    } catch (const _com_error& e) {
+        return e.Error();
+    }
+    return S_OK;
+}
+
+}  // namespace client_testing
