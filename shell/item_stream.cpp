@@ -1,0 +1,91 @@
+#include "item_stream.h"
+
+#include <algorithm>
+
+#include <tools/com_error.h>
+
+CItemStream::CItemStream(IStream* inner, const FileKey& file_key) : inner_(inner), file_key_(file_key) {
+    if (!inner) _com_issue_error(E_POINTER);
+}
+
+void* CItemStream::query_own_interface(REFIID iid) {
+    return IsEqualIID(iid, IID_ISequentialStream) ? static_cast<ISequentialStream*>(this) : nullptr;
+}
+
+STDMETHODIMP CItemStream::Read(void* buffer, ULONG count, ULONG* read) {
+    LARGE_INTEGER zero{};
+    ULARGE_INTEGER position{};
+    HRESULT hr = Seek(zero, STREAM_SEEK_CUR, &position);
+    if (FAILED(hr)) return hr;
+    // The hook gets the bytes really read, also when the caller does not ask how many they were.
+    ULONG done = 0;
+    hr = inner_->Read(buffer, count, &done);
+    if (FAILED(hr)) return hr;
+    hr = OnRead(buffer, done);
+    if (FAILED(hr)) {
+        LARGE_INTEGER back;
+        back.QuadPart = static_cast<LONGLONG>(position.QuadPart);
+        inner_->Seek(back, STREAM_SEEK_SET, nullptr);
+        return hr;
+    }
+    if (read) *read = done;
+    return hr;
+}
+
+STDMETHODIMP CItemStream::Write(const void* buffer, ULONG count, ULONG* written) {
+    void* substitute = nullptr;
+    HRESULT hr = OnWrite(buffer, count, &substitute);
+    if (FAILED(hr)) return hr;
+    hr = inner_->Write(substitute ? substitute : buffer, count, written);
+    CoTaskMemFree(substitute);
+    return hr;
+}
+
+STDMETHODIMP CItemStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) {
+    return inner_->Seek(move, origin, position);
+}
+
+STDMETHODIMP CItemStream::SetSize(ULARGE_INTEGER size) { return inner_->SetSize(size); }
+
+STDMETHODIMP CItemStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) {
+    if (!target) return STG_E_INVALIDPOINTER;
+    BYTE chunk[4096];
+    ULONGLONG left = count.QuadPart, total_read = 0, total_written = 0;
+    HRESULT hr = S_OK;
+    while (left > 0) {
+        ULONG want = static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof chunk)), got = 0, put = 0;
+        hr = Read(chunk, want, &got);
+        if (hr != S_OK || got == 0) break;
+        total_read += got;
+        hr = target->Write(chunk, got, &put);
+        total_written += put;
+        if (hr != S_OK) break;
+        left -= got;
+    }
+    if (read) read->QuadPart = total_read;
+    if (written) written->QuadPart = total_written;
+    return hr;
+}
+
+STDMETHODIMP CItemStream::Commit(DWORD flags) { return inner_->Commit(flags); }
+
+STDMETHODIMP CItemStream::Revert() { return inner_->Revert(); }
+
+STDMETHODIMP CItemStream::LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) {
+    return inner_->LockRegion(offset, count, type);
+}
+
+STDMETHODIMP CItemStream::UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) {
+    return inner_->UnlockRegion(offset, count, type);
+}
+
+STDMETHODIMP CItemStream::Stat(STATSTG* stat, DWORD flags) { return inner_->Stat(stat, flags); }
+
+STDMETHODIMP CItemStream::Clone(IStream** clone) { return inner_->Clone(clone); }
+
+HRESULT CItemStream::OnRead(void*, ULONG) noexcept { return S_OK; }
+
+HRESULT CItemStream::OnWrite(const void*, ULONG, void** substitute) noexcept {
+    *substitute = nullptr;
+    return S_OK;
+}

@@ -1,0 +1,159 @@
+// The item stream over a real server file stream, and its lifetime against the module lock.
+#include <doctest.h>
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <server/client/connect_server.h>
+#include <server/client/server_calls.h>
+#include <server/idl/storage_identities.h>
+#include <server/tests/service_fixture.h>
+#include <shell/guid_transform.h>
+#include <shell/item_stream.h>
+#include <shell/module_lock.h>
+#include <shell/storage_item_id.h>
+#include <tools/md5.h>
+#include <tools/tests/test_support.h>
+
+namespace {
+
+class com_apartment {
+public:
+    com_apartment() { REQUIRE(SUCCEEDED(CoInitialize(nullptr))); }
+    ~com_apartment() { CoUninitialize(); }
+};
+
+// Records what the read hook was handed; fails when told to.
+class probed_stream final : public CItemStream {
+public:
+    using CItemStream::CItemStream;
+    HRESULT OnRead(void*, ULONG count) noexcept override {
+        seen.push_back(count);
+        return fail_reads ? E_ABORT : S_OK;
+    }
+    std::vector<ULONG> seen;
+    bool fail_reads = false;
+};
+
+ULONGLONG position_of(IStream* stream) {
+    ULARGE_INTEGER at{};
+    REQUIRE(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at) == S_OK);
+    return at.QuadPart;
+}
+
+void seek_to(IStream* stream, LONGLONG offset) {
+    LARGE_INTEGER to;
+    to.QuadPart = offset;
+    REQUIRE(stream->Seek(to, STREAM_SEEK_SET, nullptr) == S_OK);
+}
+
+// The server's digest of a file, computed here from the bytes: the XOR of the MD5 of each 4096-byte block.
+StreamDigest expected_digest(const std::vector<BYTE>& bytes) {
+    StreamDigest digest{};
+    for (size_t at = 0; at < bytes.size(); at += 4096) {
+        tools::md5_digest part = tools::md5(bytes.data() + at, std::min<size_t>(4096, bytes.size() - at));
+        for (int i = 0; i < 16; ++i) reinterpret_cast<BYTE*>(&digest)[i] ^= part[i];
+    }
+    return digest;
+}
+
+}  // namespace
+
+TEST_CASE("an item stream stores exactly the bytes given and reads exactly the bytes stored, through the server") {
+    service_testing::installed_server installed;
+    REQUIRE(installed.ready());
+    com_apartment apartment;
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"stream.orrisafe");
+    {
+        tools::interface_holder<IStorage> storage;
+        REQUIRE(StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, storage.put()) == S_OK);
+    }
+    std::vector<BYTE> bytes(10000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>((i * 7) ^ (i >> 8));
+    FileKey key = GuidTransform(ContentKey(tools::byte_buffer(16, 9)), CLSID_StorageServer);
+
+    auto server = ConnectServer();
+    auto root = OpenStorageOrThrow(server.get(), path);
+    auto file = OpenFileOrThrow(root.get(), L"data.bin", VARIANT_TRUE);
+    LONG locks = shell::ModuleLockCount();
+    {
+        tools::interface_holder<probed_stream> stream(new probed_stream(GetStreamOrThrow(file.get()).detach(), key));
+        CHECK(shell::ModuleLockCount() == locks + 1);
+        CHECK(std::memcmp(stream->Key().bytes.data(), key.bytes.data(), 16) == 0);
+        ULONG written = 0;
+        REQUIRE(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written) == S_OK);
+        CHECK(written == bytes.size());
+        StreamDigest stored = GetDigestOrThrow(file.get());
+        StreamDigest expected = expected_digest(bytes);
+        CHECK(std::memcmp(&stored, &expected, 16) == 0);
+
+        seek_to(stream.get(), 0);
+        std::vector<BYTE> back(bytes.size());
+        ULONG read = 0;
+        REQUIRE(stream->Read(back.data(), static_cast<ULONG>(back.size()), &read) == S_OK);
+        CHECK(read == bytes.size());
+        CHECK(back == bytes);
+
+        // Without an out pointer the hook still learns how many bytes really came.
+        seek_to(stream.get(), 9990);
+        stream->seen.clear();
+        CHECK(SUCCEEDED(stream->Read(back.data(), 100, nullptr)));
+        CHECK(stream->seen == std::vector<ULONG>{10});
+        // A failing hook leaves the position where it was.
+        seek_to(stream.get(), 500);
+        stream->fail_reads = true;
+        CHECK(stream->Read(back.data(), 100, &read) == E_ABORT);
+        CHECK(position_of(stream.get()) == 500);
+        stream->fail_reads = false;
+
+        // CopyTo with more than the stream holds copies it all and stops at its end.
+        seek_to(stream.get(), 0);
+        tools::interface_holder<IStream> target;
+        REQUIRE(CreateStreamOnHGlobal(nullptr, TRUE, target.put()) == S_OK);
+        ULARGE_INTEGER all, copied_in{}, copied_out{};
+        all.QuadPart = 1ull << 40;
+        CHECK(stream->CopyTo(target.get(), all, &copied_in, &copied_out) == S_OK);
+        CHECK(copied_in.QuadPart == bytes.size());
+        CHECK(copied_out.QuadPart == bytes.size());
+        STATSTG stat{};
+        REQUIRE(target->Stat(&stat, STATFLAG_NONAME) == S_OK);
+        CHECK(stat.cbSize.QuadPart == bytes.size());
+        HGLOBAL memory = nullptr;
+        REQUIRE(GetHGlobalFromStream(target.get(), &memory) == S_OK);
+        CHECK(std::memcmp(GlobalLock(memory), bytes.data(), bytes.size()) == 0);
+        GlobalUnlock(memory);
+        REQUIRE(stream->Stat(&stat, STATFLAG_NONAME) == S_OK);
+        CHECK(stat.cbSize.QuadPart == bytes.size());
+
+        // Its interfaces are its own, counted by itself.
+        tools::interface_holder<ISequentialStream> sequential;
+        REQUIRE(stream->QueryInterface(IID_ISequentialStream, sequential.put_void()) == S_OK);
+        CHECK(sequential.get() == static_cast<ISequentialStream*>(stream.get()));
+        CHECK(stream->QueryInterface(IID_IStorage, sequential.put_void()) == E_NOINTERFACE);
+    }
+    CHECK(shell::ModuleLockCount() == locks);
+
+    // The element as the folder shows it: its item ID carries the size the stream wrote.
+    file.reset();
+    CIdList item = BuildStorageItemId(FindElementInfoOrThrow(root.get(), L"data.bin").get());
+    CHECK(GetStorageItem(item.get())->size == bytes.size());
+    CHECK(GetStorageItem(item.get())->type == FileElementType);
+}
+
+TEST_CASE("an item stream lives by its own count, whoever else holds the stream it wraps") {
+    tools::interface_holder<IStream> inner;
+    REQUIRE(CreateStreamOnHGlobal(nullptr, TRUE, inner.put()) == S_OK);
+    LONG locks = shell::ModuleLockCount();
+    inner->AddRef();  // the wrapper's reference, handed over
+    auto* stream = new CItemStream(inner.get(), FileKey());
+    CHECK(stream->AddRef() == 2);
+    CHECK(stream->Release() == 1);
+    CHECK(stream->Release() == 0);  // gone, although the inner stream is still held here
+    CHECK(shell::ModuleLockCount() == locks);
+    CHECK(inner->AddRef() == 2);  // only this test's reference and the one just taken remain
+    inner->Release();
+}
