@@ -1,0 +1,51 @@
+#include "window_driver.h"
+
+namespace shell_testing {
+
+namespace {
+
+struct search {
+    const std::wstring* caption;
+    const std::function<bool(HWND)>* test;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK match_window(HWND window, LPARAM context) {
+    auto* s = reinterpret_cast<search*>(context);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    wchar_t text[256] = L"";
+    GetWindowTextW(window, text, 256);
+    if (*s->caption != text || (*s->test && !(*s->test)(window))) return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND WaitForWindow(const std::wstring& caption, const std::function<bool(HWND)>& test, DWORD timeout_ms) {
+    for (DWORD start = GetTickCount();; Sleep(20)) {
+        search s{&caption, &test};
+        EnumWindows(match_window, reinterpret_cast<LPARAM>(&s));
+        if (s.found || GetTickCount() - start > timeout_ms) return s.found;
+    }
+}
+
+bool WaitUntilGone(HWND window, DWORD timeout_ms) {
+    for (DWORD start = GetTickCount(); IsWindow(window) && IsWindowVisible(window); Sleep(20))
+        if (GetTickCount() - start > timeout_ms) return false;
+    return true;
+}
+
+std::wstring BoxText(HWND box) {
+    wchar_t text[1024] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    return text;
+}
+
+void Press(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+}  // namespace shell_testing
