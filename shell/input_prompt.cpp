@@ -26,6 +26,7 @@ protected:
         int edit = params_.flags & InputPromptMasked        ? IDC_INPUT_MASKED
                    : params_.flags & InputPromptMaskedOther ? IDC_INPUT_MASKED_OTHER
                                                             : IDC_INPUT_PLAIN;
+        edit_ = edit;
         params_.edit = item(edit);
         show_item(edit, true);
         focus_item(edit);
@@ -33,7 +34,7 @@ protected:
     }
 
     void on_ok() override {
-        std::wstring text = window_text(params_.edit);
+        std::wstring text = item_text(edit_);
         if (text.empty() && !(params_.flags & InputPromptAllowEmpty)) {
             message_box(L"Empty result is not allowed.", params_.caption ? params_.caption : L"", MB_ICONWARNING);
             return;
@@ -59,12 +60,6 @@ protected:
     }
 
 private:
-    static std::wstring window_text(HWND window) {
-        std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-        text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-        return text;
-    }
-
     // The area above the etched line is white, as the prompt's header.
     void paint_header() {
         PAINTSTRUCT paint;
@@ -83,6 +78,7 @@ private:
     }
 
     InputPromptParams& params_;
+    int edit_ = IDC_INPUT_PLAIN;
 };
 
 }  // namespace

@@ -8,10 +8,6 @@ CItemStream::CItemStream(IStream* inner, const FileKey& file_key) : inner_(inner
     if (!inner) _com_issue_error(E_POINTER);
 }
 
-void* CItemStream::query_own_interface(REFIID iid) {
-    return IsEqualIID(iid, IID_ISequentialStream) ? static_cast<ISequentialStream*>(this) : nullptr;
-}
-
 STDMETHODIMP CItemStream::Read(void* buffer, ULONG count, ULONG* read) {
     LARGE_INTEGER zero{};
     ULARGE_INTEGER position{};
@@ -41,12 +37,6 @@ STDMETHODIMP CItemStream::Write(const void* buffer, ULONG count, ULONG* written)
     return hr;
 }
 
-STDMETHODIMP CItemStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) {
-    return inner_->Seek(move, origin, position);
-}
-
-STDMETHODIMP CItemStream::SetSize(ULARGE_INTEGER size) { return inner_->SetSize(size); }
-
 STDMETHODIMP CItemStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) {
     if (!target) return STG_E_INVALIDPOINTER;
     BYTE chunk[4096];
@@ -66,22 +56,6 @@ STDMETHODIMP CItemStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_I
     if (written) written->QuadPart = total_written;
     return hr;
 }
-
-STDMETHODIMP CItemStream::Commit(DWORD flags) { return inner_->Commit(flags); }
-
-STDMETHODIMP CItemStream::Revert() { return inner_->Revert(); }
-
-STDMETHODIMP CItemStream::LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) {
-    return inner_->LockRegion(offset, count, type);
-}
-
-STDMETHODIMP CItemStream::UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) {
-    return inner_->UnlockRegion(offset, count, type);
-}
-
-STDMETHODIMP CItemStream::Stat(STATSTG* stat, DWORD flags) { return inner_->Stat(stat, flags); }
-
-STDMETHODIMP CItemStream::Clone(IStream** clone) { return inner_->Clone(clone); }
 
 HRESULT CItemStream::OnRead(void*, ULONG) noexcept { return S_OK; }
 

@@ -6,29 +6,22 @@
 #include <windows.h>
 #include <objidl.h>
 
-#include <tools/com_object.h>
+#include <tools/forwarding_stream.h>
 #include <tools/interface_holder.h>
 
 #include "content_key.h"
 #include "module_lock.h"
 
-class CItemStream : public tools::com_object<IStream> {
+class CItemStream : public tools::forwarding_stream {
 public:
     // Takes over the reference to inner that the caller holds.
     CItemStream(IStream* inner, const FileKey& file_key);
 
+    // Reads and writes pass through the hooks; CopyTo reads through Read. Every other call goes to the
+    // inner stream as it is, Clone handing out the inner stream's own clone.
     STDMETHODIMP Read(void* buffer, ULONG count, ULONG* read) override;
     STDMETHODIMP Write(const void* buffer, ULONG count, ULONG* written) override;
-    STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override;
-    STDMETHODIMP SetSize(ULARGE_INTEGER size) override;
     STDMETHODIMP CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
-    STDMETHODIMP Commit(DWORD flags) override;
-    STDMETHODIMP Revert() override;
-    STDMETHODIMP LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
-    STDMETHODIMP UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
-    STDMETHODIMP Stat(STATSTG* stat, DWORD flags) override;
-    // The inner stream's own clone, not wrapped.
-    STDMETHODIMP Clone(IStream** clone) override;
 
     // The hooks: the bytes just read, in place; the bytes about to be written, with a substitute buffer
     // (CoTaskMemAlloc'd, freed after the write) when they are to be written otherwise. Both leave the data
@@ -39,7 +32,7 @@ public:
     const FileKey& Key() const noexcept { return file_key_; }
 
 protected:
-    void* query_own_interface(REFIID iid) override;
+    IStream* inner() const noexcept override { return inner_.get(); }
 
 private:
     shell::CModuleLock module_lock_;

@@ -6,6 +6,7 @@
 
 #include <orrisafe.h>
 #include <server/idl/storage_identities.h>
+#include <tools/bstr.h>
 
 #include <cstring>
 #include <string>
@@ -260,19 +261,10 @@ private:
     }
 };
 
-// A BSTR that frees itself.
-struct bstr {
-    BSTR b;
-    explicit bstr(const wchar_t* s) : b(SysAllocString(s)) {}
-    ~bstr() { SysFreeString(b); }
-    operator BSTR() const { return b; }
-};
+using tools::bstr;
 
-std::wstring take(BSTR b) {
-    std::wstring s = bstr_text(b);
-    SysFreeString(b);
-    return s;
-}
+// The text of a BSTR the call handed out, which is freed.
+std::wstring take(BSTR b) { return bstr_text(bstr::attach(b)); }
 
 const GUID& comment_key = CommentProperty;
 

@@ -30,13 +30,7 @@ namespace {
 
 using tools::bstr;
 
-class com_apartment {
-public:
-    com_apartment() { REQUIRE(SUCCEEDED(CoInitialize(nullptr))); }
-    ~com_apartment() { CoUninitialize(); }
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
-};
+using testing::com_apartment;
 
 void create_storage_file(const std::wstring& path) {
     IStorage* storage = nullptr;

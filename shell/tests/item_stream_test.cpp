@@ -20,12 +20,6 @@
 
 namespace {
 
-class com_apartment {
-public:
-    com_apartment() { REQUIRE(SUCCEEDED(CoInitialize(nullptr))); }
-    ~com_apartment() { CoUninitialize(); }
-};
-
 // Records what the read hook was handed; fails when told to.
 class probed_stream final : public CItemStream {
 public:
@@ -65,7 +59,7 @@ StreamDigest expected_digest(const std::vector<BYTE>& bytes) {
 TEST_CASE("an item stream stores exactly the bytes given and reads exactly the bytes stored, through the server") {
     service_testing::installed_server installed;
     REQUIRE(installed.ready());
-    com_apartment apartment;
+    testing::com_apartment apartment;
     testing::scratch_dir dir;
     std::wstring path = dir.file(L"stream.orrisafe");
     {

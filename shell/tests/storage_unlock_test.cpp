@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <set>
 #include <string>
 
 #include <server/client/connect_server.h>
@@ -82,24 +81,6 @@ HWND WaitForBox(const std::wstring& text_start) {
     return WaitForWindow(L"Orrisafe", [&](HWND w) { return BoxText(w).rfind(text_start, 0) == 0; });
 }
 
-// The user's key containers but the default one, which Wine's import uses for every key it reads.
-std::set<std::wstring> ContainerNames() {
-    std::set<std::wstring> names;
-    wchar_t user[256];
-    DWORD user_length = 256;
-    std::wstring default_container = GetUserNameW(user, &user_length) ? user : L"";
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextW(&provider, nullptr, MS_STRONG_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return names;
-    char name[1024];
-    for (DWORD flags = CRYPT_FIRST;; flags = 0) {
-        DWORD size = sizeof(name);
-        if (!CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags)) break;
-        if (tools::to_wide(name) != default_container) names.insert(tools::to_wide(name));
-    }
-    CryptReleaseContext(provider, 0);
-    return names;
-}
-
 // The key installed in "MY" for the test's length, removed with its container on every path.
 class installed_key {
 public:
@@ -138,7 +119,7 @@ TEST_CASE("a storage unlocks with its installed key, with its attached key and p
     tools::byte_buffer pfx, plain_pfx;
     std::wstring attached = MakeStorage(dir, L"attached", SeparateFileAndAttach, pfx);
     std::wstring plain = MakeStorage(dir, L"plain", SeparateFile, plain_pfx);
-    std::set<std::wstring> containers = ContainerNames();
+    std::set<std::wstring> containers = testing::key_container_names();
     CStorageKeyMap& map = CStorageKeyMap::Instance();
 
     // No key installed and none attached: refused at once, without a question.
@@ -183,7 +164,7 @@ TEST_CASE("a storage unlocks with its installed key, with its attached key and p
         CHECK(map.Count(id) == 1);
         unlocked = map.Find(id).bytes();
         CHECK(unlocked.size() == 16);
-        CHECK(ContainerNames() == containers);  // the imported key's container is gone again
+        CHECK(testing::key_container_names() == containers);  // the imported key's container is gone again
 
         // For the host's openssl: the key file, its password, the locked and the unlocked content key.
         std::wstring out = testing::env(L"ORRI_UNLOCK_KEYS");
@@ -226,5 +207,5 @@ TEST_CASE("a storage unlocks with its installed key, with its attached key and p
         CHECK(map.Find(id).bytes() == unlocked);
         map.Remove(id);
     }
-    CHECK(ContainerNames() == containers);
+    CHECK(testing::key_container_names() == containers);
 }

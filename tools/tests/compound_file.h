@@ -11,13 +11,9 @@
 #include <vector>
 
 #include <tools/interface_holder.h>
+#include <tools/tests/test_support.h>
 
 namespace testing {
-
-struct com_apartment {
-    com_apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~com_apartment() { CoUninitialize(); }
-};
 
 inline tools::interface_holder<IStorage> create_docfile(const std::wstring& path) {
     tools::interface_holder<IStorage> storage;

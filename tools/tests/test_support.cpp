@@ -1,6 +1,9 @@
 #include "test_support.h"
 
+#include <objbase.h>
 #include <shellapi.h>
+#include <wincrypt.h>
+#include <stdexcept>
 #include <cwctype>
 #include <tools/text.h>
 #include <tools/win_except.h>
@@ -115,6 +118,29 @@ bool screenshot(const std::wstring& folder, const std::string& name) {
     for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(50))
         if (GetFileAttributesW(windows_path_of(file).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
     return false;
+}
+
+com_apartment::com_apartment() {
+    if (FAILED(CoInitialize(nullptr))) throw std::runtime_error("COM refused a single-threaded apartment");
+}
+
+com_apartment::~com_apartment() { CoUninitialize(); }
+
+std::set<std::wstring> key_container_names() {
+    std::set<std::wstring> names;
+    wchar_t user[256];
+    DWORD user_length = 256;
+    std::wstring default_container = GetUserNameW(user, &user_length) ? user : L"";
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, nullptr, MS_STRONG_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return names;
+    char name[1024];
+    for (DWORD flags = CRYPT_FIRST;; flags = 0) {
+        DWORD size = sizeof(name);
+        if (!CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags)) break;
+        if (tools::to_wide(name) != default_container) names.insert(tools::to_wide(name));
+    }
+    CryptReleaseContext(provider, 0);
+    return names;
 }
 
 }  // namespace testing

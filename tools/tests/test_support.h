@@ -1,6 +1,7 @@
 // Helpers shared by the test executables: scratch folders and Wine-side paths.
 #pragma once
 #include <windows.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,19 @@ std::wstring windows_path_of(const std::wstring& unix_path);
 // A picture of the whole screen as <build>/<folder>/<name>.png, taken by the host's screen grabber; false when none
 // came within 30 s.
 bool screenshot(const std::wstring& folder, const std::string& name);
+
+// A single-threaded COM apartment on the calling thread for the scope; throws std::runtime_error when COM refuses.
+class com_apartment {
+public:
+    com_apartment();
+    ~com_apartment();
+    com_apartment(const com_apartment&) = delete;
+    com_apartment& operator=(const com_apartment&) = delete;
+};
+
+// The user's key containers, but for the default one (named after the user): Wine's PKCS#12 import writes every
+// key there, and the product's import leaves it holding a throw-away key, so whether it exists depends only on
+// whether anything was imported before in this prefix.
+std::set<std::wstring> key_container_names();
 
 }  // namespace testing

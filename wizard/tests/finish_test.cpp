@@ -64,28 +64,6 @@ void ReadRoot(const std::wstring& path, RootProperties& out) {
     }
 }
 
-// The user's key containers, but for the default one (named after the user): Wine's PKCS#12 import
-// writes every key there, and the product's import leaves it holding a throw-away key, so whether it
-// exists depends only on whether anything was imported before in this prefix.
-std::set<std::wstring> ContainerNames() {
-    std::set<std::wstring> names;
-    wchar_t user[256];
-    DWORD user_length = 256;
-    std::wstring default_container = GetUserNameW(user, &user_length) ? user : L"";
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextW(&provider, nullptr, MS_STRONG_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return names;
-    char name[1024];
-    DWORD flags = CRYPT_FIRST;
-    for (;;) {
-        DWORD size = sizeof(name);
-        if (!CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags)) break;
-        if (tools::to_wide(name) != default_container) names.insert(tools::to_wide(name));
-        flags = 0;
-    }
-    CryptReleaseContext(provider, 0);
-    return names;
-}
-
 std::string ReadAll(const std::wstring& path) {
     tools::byte_buffer bytes;
     tools::read_file(path, bytes);
@@ -128,7 +106,7 @@ TEST_CASE("the storage file is a 4096-byte-sector compound file with its identif
 
 TEST_CASE("the Finish binds a new storage to a new key") {
     testing::scratch_dir dir;
-    std::set<std::wstring> containers_before = ContainerNames();
+    std::set<std::wstring> containers_before = testing::key_container_names();
 
     SUBCASE("separate file and attached: every root property in its form") {
         CStorageCreationRequest request = Request(dir, SeparateFileAndAttach);
@@ -192,7 +170,7 @@ TEST_CASE("the Finish binds a new storage to a new key") {
         CHECK(tools::base64_decode(tools::to_narrow(root.values[5].bstrVal).c_str()) == pfx);
     }
     // Neither the issuing key nor the new key stays in the user's key set.
-    CHECK(ContainerNames() == containers_before);
+    CHECK(testing::key_container_names() == containers_before);
 }
 
 TEST_CASE("a failed Finish leaves nothing half-made and loses nothing") {

@@ -1,4 +1,4 @@
-// What the client tests share: an apartment per test, storage files, and the COM error a call raises.
+// What the client tests share: storage files, and the COM error a call raises.
 #pragma once
 #include <doctest.h>
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include <tools/com_error.h>
+#include <tools/tests/test_support.h>
 
 // A COM error that a check meets shows its HRESULT.
 REGISTER_EXCEPTION_TRANSLATOR(const _com_error& e) {
@@ -17,13 +18,7 @@ REGISTER_EXCEPTION_TRANSLATOR(const _com_error& e) {
 
 namespace client_testing {
 
-class com_apartment {
-public:
-    com_apartment() { REQUIRE(SUCCEEDED(CoInitialize(nullptr))); }
-    ~com_apartment() { CoUninitialize(); }
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
-};
+using testing::com_apartment;
 
 // A new, empty compound file at path.
 void create_storage_file(const std::wstring& path);
