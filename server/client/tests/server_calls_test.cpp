@@ -167,7 +167,7 @@ bool raised_with_information(const wrapper_case& c, stand_in& object, HRESULT ex
 
 }  // namespace
 
-TEST_CASE("a failing slot raises its HRESULT with the error information of the interface that declares it") {
+TEST_CASE("a failing slot raises its HRESULT with the information of the interface that declares it; success passes") {
     com_apartment apartment;
     for (const auto& c : wrapper_cases()) {
         CAPTURE(c.name);
@@ -177,74 +177,56 @@ TEST_CASE("a failing slot raises its HRESULT with the error information of the i
         CHECK_FALSE(raised_with_information(c, other, E_FAIL));
         CHECK(declared.refs() == 1);  // asking for the information leaves no reference behind
     }
+    // Success codes pass, and an absent result is an empty holder.
+    stand_in quiet(S_FALSE, IID_IUnknown);
+    CHECK(CloseStorageOrThrow(quiet.server(), L"p") == S_FALSE);
+    CHECK_FALSE(NextOrThrow(quiet.elements()));
+    CHECK_FALSE(DetachParentOrThrow(quiet.element()));
     // A missing object is an error of its own, not a crash.
     CHECK(raised([] { OpenStorageOrThrow(nullptr, L"p"); }) == E_POINTER);
     CHECK(raised([] { GetNameOrThrow(static_cast<IElementInfo*>(nullptr)); }) == E_POINTER);
 }
 
-TEST_CASE("success codes pass through the wrappers, and an absent result is an empty holder") {
-    stand_in quiet(S_FALSE, IID_IUnknown);
-    CHECK(CloseStorageOrThrow(quiet.server(), L"p") == S_FALSE);
-    CHECK(RenameElementOrThrow(quiet.folder(), L"a", L"b") == S_FALSE);
-    CHECK_FALSE(NextOrThrow(quiet.elements()));
-    CHECK_FALSE(DetachParentOrThrow(quiet.element()));
-    CHECK(GetNameOrThrow(quiet.info()).text().empty());
-}
-
 TEST_CASE("every wrapper against the installed service") {
     {
         com_apartment apartment;
-        HRESULT missing = raised([] { ConnectServer(); });
-        CHECK(FAILED(missing));  // nothing registered yet
+        CHECK(FAILED(raised([] { ConnectServer(); })));  // nothing registered yet
     }
     service_testing::installed_server installed;
     REQUIRE(installed.ready());
     com_apartment apartment;
     testing::scratch_dir dir;
-    std::wstring path = dir.file(L"client.orrisafe"), never_opened = dir.file(L"never.orrisafe");
+    std::wstring path = dir.file(L"client.orrisafe");
     create_storage_file(path);
 
     auto server = ConnectServer();
-    CHECK(CloseStorageOrThrow(server.get(), never_opened) == S_FALSE);
-    CHECK(GetWatchStateOrThrow(server.get(), path) == 2);
+    CHECK(CloseStorageOrThrow(server.get(), dir.file(L"never.orrisafe")) == S_FALSE);
     auto root = OpenStorageOrThrow(server.get(), path);
-    CHECK(IsStorageOpenOrThrow(server.get(), path));
     CHECK(IsRootOrThrow(root.get()));
-    CHECK(GetTypeOrThrow(root.get()) == FolderElementType);
-
     auto docs = OpenFolderOrThrow(root.get(), L"docs", VARIANT_TRUE);
-    CHECK_FALSE(IsRootOrThrow(docs.get()));
     // Only VARIANT_TRUE creates: 1 is passed on as given.
     CHECK(FAILED(raised([&] { OpenFolderOrThrow(root.get(), L"not made", 1); })));
     const std::string data = "written through the client";
     {
         auto file = OpenFileOrThrow(docs.get(), L"note.txt", VARIANT_TRUE);
-        auto stream = GetStreamOrThrow(file.get());
         ULONG written = 0;
-        REQUIRE(stream->Write(data.data(), static_cast<ULONG>(data.size()), &written) == S_OK);
-        CHECK(GetTypeOrThrow(file.get()) == FileElementType);
-        CHECK(GetNameOrThrow(file.get()).text() == L"note.txt");
+        REQUIRE(GetStreamOrThrow(file.get())->Write(data.data(), static_cast<ULONG>(data.size()), &written) == S_OK);
         tools::md5_digest md5 = tools::md5(data.data(), data.size());
         StreamDigest digest = GetDigestOrThrow(file.get());
         CHECK(std::memcmp(&digest, md5.data(), 16) == 0);
     }
-
-    auto elements = EnumElementsOrThrow(docs.get());
-    auto first = NextOrThrow(elements.get());
-    REQUIRE(first);
-    CHECK(GetNameOrThrow(first.get()).text() == L"note.txt");
-    CHECK(GetTypeOrThrow(first.get()) == FileElementType);
-    CHECK(GetSizeOrThrow(first.get()) == data.size());
-    CHECK_FALSE(NextOrThrow(elements.get()));
-    ResetOrThrow(elements.get());
-    CHECK(NextOrThrow(elements.get()));
-
-    auto found = FindElementOrThrow(root.get(), L"docs\\note.txt");
-    CHECK(GetSizeOrThrow(found.get()) == data.size());
-    found.reset();
+    {
+        auto elements = EnumElementsOrThrow(docs.get());
+        auto first = NextOrThrow(elements.get());
+        REQUIRE(first);
+        CHECK(GetNameOrThrow(first.get()).text() == L"note.txt");
+        CHECK(GetTypeOrThrow(first.get()) == FileElementType);
+        CHECK(GetSizeOrThrow(first.get()) == data.size());
+        CHECK_FALSE(NextOrThrow(elements.get()));  // the end is an empty holder, not an error
+    }
+    CHECK(GetSizeOrThrow(FindElementOrThrow(root.get(), L"docs\\note.txt").get()) == data.size());
     CHECK(raised([&] { FindElementInfoOrThrow(root.get(), L"docs\\missing.txt"); }) == E_NOINTERFACE);
     CHECK(RenameElementOrThrow(docs.get(), L"note.txt", L"renamed.txt") == S_OK);
-    CHECK(GetNameOrThrow(FindElementInfoOrThrow(root.get(), L"docs\\renamed.txt").get()).text() == L"renamed.txt");
     CHECK(DeleteElementOrThrow(docs.get(), L"renamed.txt") == S_OK);
     CHECK(raised([&] { FindElementOrThrow(docs.get(), L"renamed.txt"); }) == E_NOINTERFACE);
 
@@ -252,11 +234,7 @@ TEST_CASE("every wrapper against the installed service") {
     CHECK(CloseStorageOrThrow(server.get(), path) == S_OK);
     CHECK(FAILED(raised([&] { GetTypeOrThrow(docs.get()); })));
     CHECK_FALSE(IsStorageOpenOrThrow(server.get(), path));
-    first.reset();  // listings keep the file open until they are released
-    elements.reset();
     CHECK(DefragmentOrThrow(server.get(), path) == S_OK);
     CHECK(WatchFileOrThrow(server.get(), path, true) == S_OK);
     CHECK(GetWatchStateOrThrow(server.get(), path) == 0);
-    CHECK(WatchFileOrThrow(server.get(), path, false) == S_OK);
-    CHECK(GetWatchStateOrThrow(server.get(), path) == 2);
 }
