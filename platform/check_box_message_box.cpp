@@ -97,6 +97,12 @@ check_box_message_box_function check_box_message_box(FARPROC system_export) {
     return reinterpret_cast<check_box_message_box_function>(system_export);
 }
 
+check_box_message_box_function bound_check_box_message_box() {
+    HMODULE shell_utilities = GetModuleHandleW(L"shlwapi.dll");
+    if (!shell_utilities) return nullptr;
+    return check_box_message_box(GetProcAddress(shell_utilities, MAKEINTRESOURCEA(191)));
+}
+
 int WINAPI message_box_check(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, int default_result,
                              LPCWSTR value_name) {
     int answer = default_result;

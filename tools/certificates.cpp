@@ -155,4 +155,11 @@ bool view_certificate(HWND owner, const cert_record& cert) {
     return CryptUIDlgViewCertificateW(&view, &changed) != FALSE;
 }
 
+FARPROC certificate_dialogs_export(const char* name) {
+    HMODULE dialogs = LoadLibraryW(L"cryptui.dll");
+    FARPROC found = dialogs ? GetProcAddress(dialogs, name) : nullptr;
+    if (!found) throw_last_error();
+    return found;
+}
+
 }  // namespace tools

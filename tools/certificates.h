@@ -70,4 +70,8 @@ auto_cert_context find_cert_by_key_identifier(const wchar_t* store_name, const b
 // The system's certificate dialog; false when it could not be shown.
 bool view_certificate(HWND owner, const cert_record& cert);
 
+// An export of the certificate dialogs library (cryptui.dll), loaded when first asked for: programs start without
+// it. Throws win_except when the library or the export cannot be had.
+FARPROC certificate_dialogs_export(const char* name);
+
 }  // namespace tools

@@ -1,12 +1,9 @@
 #include "wizard/wizard_app.h"
 
-#include "tools/global_mutex.h"
-#include "tools/security.h"
-#include "tools/text.h"
+#include "tools/program_start.h"
 #include "wizard/wizard_dlg.h"
 
 #include <commctrl.h>
-#include <exception>
 
 namespace {
 
@@ -14,19 +11,7 @@ const wchar_t kCaption[] = L"Orrisafe Wizard";
 
 }  // namespace
 
-CWizardApp::CWizardApp() {
-    try {
-        mutex_ = tools::create_global_mutex();
-        if (const wchar_t* refusal = StartupRefusal(tools::is_guest_user(), GetSystemMetrics(SM_CLEANBOOT) != 0)) {
-            MessageBoxW(nullptr, refusal, L"Orrisafe", MB_OK | MB_ICONWARNING);
-            ExitProcess(static_cast<UINT>(-1));
-        }
-    } catch (const std::exception& e) {
-        MessageBoxW(nullptr, (L"An error has occured:\n\n" + tools::to_wide(e.what())).c_str(), kCaption,
-                    MB_OK | MB_ICONERROR);
-        ExitProcess(1);
-    }
-}
+CWizardApp::CWizardApp() : mutex_(tools::start_or_end_process(kCaption)) {}
 
 CWizardApp::~CWizardApp() = default;
 

@@ -18,6 +18,3 @@ private:
     // Held for the life of the process: it marks that a program of the product runs.
     tools::auto_kernel_handle mutex_;
 };
-
-// Why the wizard may not start: the text to show, or null when it may.
-const wchar_t* StartupRefusal(bool guest, bool safe_mode);

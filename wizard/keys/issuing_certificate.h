@@ -6,6 +6,9 @@
 // A copy of the issuing certificate with its exchange private key: DER PKCS#12 under the empty password.
 tools::byte_buffer IssuingCertificateBlob();
 
+// The issuing certificate alone, DER-encoded: what recognises the keys it issued, without making a key container.
+tools::byte_buffer IssuingCertificateEncoding();
+
 // The issuing certificate imported for signing. Its key is wanted only while keys are made, so the container
 // it was imported into is deleted again when this goes.
 class CIssuingCertificate {

@@ -15,23 +15,12 @@
 
 namespace {
 
-// The shell utility library's message box with a "don't ask again" check box (ours where the system's is broken).
-platform::check_box_message_box_function bind_check_box_message_box() {
-    HMODULE shell_utilities = GetModuleHandleW(L"shlwapi.dll");
-    if (!shell_utilities) return nullptr;
-    return platform::check_box_message_box(GetProcAddress(shell_utilities, MAKEINTRESOURCEA(191)));
-}
-
 using import_wizard = BOOL(WINAPI*)(DWORD flags, HWND owner, LPCWSTR title, PCCRYPTUI_WIZ_IMPORT_SRC_INFO source,
                                     HCERTSTORE destination);
 
-// Bound on first use: the programs start without the certificate dialogs library.
 import_wizard bind_import_wizard() {
-    static const import_wizard bound = []() -> import_wizard {
-        HMODULE dialogs = LoadLibraryW(L"cryptui.dll");
-        return dialogs ? reinterpret_cast<import_wizard>(GetProcAddress(dialogs, "CryptUIWizImport")) : nullptr;
-    }();
-    if (!bound) tools::throw_last_error();
+    static const import_wizard bound =
+        reinterpret_cast<import_wizard>(tools::certificate_dialogs_export("CryptUIWizImport"));
     return bound;
 }
 
@@ -115,7 +104,7 @@ void import_key_file(HWND owner, const wchar_t* key_file, const wchar_t* title) 
 }  // namespace
 
 int AskInstallKey(HWND owner) {
-    static const platform::check_box_message_box_function ask = bind_check_box_message_box();
+    static const platform::check_box_message_box_function ask = platform::bound_check_box_message_box();
     if (!ask) return -1;
     return ask(owner, L"The storage and it's key were successfully created.\n\nDo you want to install the key right now?",
                L"Orrisafe Wizard", MB_YESNO | MB_ICONQUESTION, IDYES, L"{79282F18-7951-4AE0-92BA-BEFDAA1F65BA}");

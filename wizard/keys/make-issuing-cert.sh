@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the product's issuing certificate and its private key, once: a DER PKCS#12 blob with an empty password
-# holding one RSA certificate and its exchange key. The output is checked in and built into the programs that
-# issue keys; running this again makes a different issuer, so keys issued before name an issuer that is gone.
+# holding one RSA certificate and its exchange key, and beside it the certificate alone (DER, .cer) for programs
+# that only recognise what it issued. Both are checked in and built into the programs; running this again makes a
+# different issuer, so keys issued before name an issuer that is gone.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 out="${1:-$here/issuing-certificate.pfx}"
@@ -17,4 +18,5 @@ openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 10957 \
 openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -keyex \
   -CSP "Microsoft Strong Cryptographic Provider" \
   -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1 -passout pass: -out "$out"
+openssl x509 -in "$work/cert.pem" -outform DER -out "${out%.pfx}.cer"
 echo "$out: $(stat -c %s "$out") bytes"

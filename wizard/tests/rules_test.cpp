@@ -4,6 +4,7 @@
 #include "wizard/key_properties_page.h"
 #include "wizard/password_rules.h"
 #include "wizard/path_rules.h"
+#include "tools/program_start.h"
 #include "wizard/wizard_app.h"
 
 #include <fstream>
@@ -100,8 +101,8 @@ TEST_CASE("default end date and start-up refusals") {
     CHECK(DefaultKeyEndDate(leap_to_leap).wDay == 28);  // ten years after a leap year never is one
 
     // The Guest test comes first.
-    CHECK(std::wstring(StartupRefusal(true, true)) == L"You can not start this application under the Guest account.");
-    CHECK(std::wstring(StartupRefusal(false, true)) ==
+    CHECK(std::wstring(tools::startup_refusal(true, true)) == L"You can not start this application under the Guest account.");
+    CHECK(std::wstring(tools::startup_refusal(false, true)) ==
           L"You can not start this application because Windows is loaded in Safe Mode.");
-    CHECK(StartupRefusal(false, false) == nullptr);
+    CHECK(tools::startup_refusal(false, false) == nullptr);
 }

@@ -150,6 +150,11 @@ TEST_CASE("a key certificate is a version 1 SHA-1 RSA certificate that the issui
         CHECK(sealed.size() == 256);
         CHECK(tools::rsa_decrypt(key.certs[0], sealed) == content_key);
     }
+    SUBCASE("the issuing certificate carried alone is the one in the blob, the one that signed") {
+        tools::byte_buffer alone = IssuingCertificateEncoding();
+        CHECK(alone == tools::byte_buffer(issuer.get()->pbCertEncoded,
+                                          issuer.get()->pbCertEncoded + issuer.get()->cbCertEncoded));
+    }
     SUBCASE("its container is gone once the call returns") {
         CHECK_FALSE(keytest::container_exists(tools::guid_to_string(id)));
     }
