@@ -2,6 +2,7 @@
 // No as OK and Cancel and forgets a ticked box.
 #include "check_box_message_box.h"
 #include "dialog_template.h"
+#include "running_under_wine.h"
 
 #include <string>
 #include <vector>
@@ -12,11 +13,6 @@ namespace {
 
 const wchar_t* const answers_key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DontShowMeThisDialogAgain";
 constexpr WORD check_box_id = 100;
-
-bool on_wine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
 
 bool remembered_answer(LPCWSTR value_name, int& answer) {
     DWORD value = 0, size = sizeof(value), type = 0;
@@ -93,7 +89,7 @@ short text_height(LPCWSTR text) {
 
 check_box_message_box_function check_box_message_box(FARPROC system_export) {
     if (!system_export) return nullptr;
-    if (on_wine()) return &message_box_check;
+    if (running_under_wine()) return &message_box_check;
     return reinterpret_cast<check_box_message_box_function>(system_export);
 }
 

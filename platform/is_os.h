@@ -1,16 +1,12 @@
 // Stands in for IsOS of the shell utility library (ordinal 437), whose server-edition test Wine answers wrongly.
 #pragma once
 #include <windows.h>
+#include "running_under_wine.h"
 
 namespace platform {
 
 constexpr DWORD os_anyserver = 29;
 constexpr DWORD os_wow6432 = 30;
-
-inline bool running_under_wine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
 
 // IsOS(feature) as Windows answers it; false when the library or the entry is missing.
 inline bool is_os(DWORD feature) {

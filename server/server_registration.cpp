@@ -6,6 +6,7 @@
 
 #include <platform/registrar.h>
 #include <tools/com_error.h>
+#include <tools/com_initializer.h>
 #include <tools/interface_holder.h>
 #include <tools/paths.h>
 #include <tools/security.h>
@@ -25,18 +26,11 @@ void check(HRESULT hr) {
     if (FAILED(hr)) _com_issue_error(hr);
 }
 
-class com_initialization {
-public:
-    com_initialization() { check(CoInitialize(nullptr)); }
-    ~com_initialization() { CoUninitialize(); }
-    com_initialization(const com_initialization&) = delete;
-    com_initialization& operator=(const com_initialization&) = delete;
-};
-
 }  // namespace
 
 void RegisterServer(const std::wstring& module_path, bool do_register) {
-    com_initialization com;
+    tools::com_initializer com;
+    com.check();
     tools::interface_holder<platform::IRegistrar> registrar;
     {
         tools::interface_holder<IUnknown> object;

@@ -54,7 +54,6 @@ CWizardDlg::CWizardDlg(std::wstring command_line_path)
       command_line_path_(std::move(command_line_path)) {
     Gdiplus::GdiplusStartupInput input;
     Gdiplus::GdiplusStartup(&gdiplus_token_, &input, nullptr);
-    ole_initialized_ = SUCCEEDED(OleInitialize(nullptr));
     CDwmApi::Instance().Bind();
 }
 
@@ -68,7 +67,6 @@ CWizardDlg::~CWizardDlg() {
     CDwmApi::Instance().Unbind();
     DeleteObject(title_font_);
     DeleteObject(description_font_);
-    if (ole_initialized_) OleUninitialize();
 }
 
 void CWizardDlg::SetNextText(const wchar_t* text) {

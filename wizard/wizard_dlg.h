@@ -1,6 +1,7 @@
 // The wizard's one window: four step pages, the buttons that move between them, and the value map.
 #pragma once
 #include "platform/dialog_framework.h"
+#include "tools/com_initializer.h"
 #include "wizard/key_properties_page.h"
 #include "wizard/storage_pages.h"
 #include "wizard/summary_page.h"
@@ -46,6 +47,8 @@ private:
     void PaintGlass();
     void ShowHeaderControls(bool show);
 
+    // First in, last out: the pages and the hosted browser control live inside it.
+    tools::com_initializer ole_{tools::com_threading::ole};
     ULONG_PTR gdiplus_token_ = 0;
     WNDPROC header_proc_ = nullptr;
     CWizardValues values_;
@@ -62,7 +65,6 @@ private:
     CKeyPropertiesPage key_properties_page_;
     CSummaryPage summary_page_;
     std::wstring command_line_path_;
-    bool ole_initialized_ = false;
 
     friend LRESULT CALLBACK HeaderWndProc(HWND, UINT, WPARAM, LPARAM);
 };

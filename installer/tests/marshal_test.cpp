@@ -1,6 +1,7 @@
 // Every method of the family crosses an apartment boundary through the type-library marshaller
 // with its values unchanged: stand-in objects on this thread, a client on a second apartment.
 #include <doctest.h>
+#include <tools/com_initializer.h>
 #include <windows.h>
 #include <oleauto.h>
 
@@ -407,7 +408,7 @@ void use_family(IStorageServer* server, IStorageServer* original) {
 
 DWORD WINAPI client_main(void* arg) {
     auto* run = static_cast<client_run*>(arg);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    tools::com_initializer com;
     IStorageServer* server = nullptr;
     HRESULT hr = CoGetInterfaceAndReleaseStream(run->marshalled, IID_IStorageServer, reinterpret_cast<void**>(&server));
     CHECK(hr == S_OK);
@@ -419,14 +420,13 @@ DWORD WINAPI client_main(void* arg) {
         }
         server->Release();
     }
-    CoUninitialize();
     return 0;
 }
 
 }  // namespace
 
 TEST_CASE("every method of the family crosses an apartment boundary with its values unchanged") {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    tools::com_initializer com;
     {
         installer_testing::typelib_registration registration;
         REQUIRE(registration.result() == S_OK);
@@ -470,5 +470,4 @@ TEST_CASE("every method of the family crosses an apartment boundary with its val
         CHECK(joined(log.calls) == joined(expected));
         CHECK(same_times(log.times_set, other_times));
     }
-    CoUninitialize();
 }

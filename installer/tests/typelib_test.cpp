@@ -1,5 +1,6 @@
 // The type library as the build writes it: identities, slot order and automation-only types.
 #include <doctest.h>
+#include <tools/com_initializer.h>
 #include <windows.h>
 #include <oleauto.h>
 
@@ -13,10 +14,7 @@
 
 namespace {
 
-struct com_apartment {
-    com_apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~com_apartment() { CoUninitialize(); }
-};
+using com_apartment = tools::com_initializer;
 
 template <class T>
 struct com_ptr {

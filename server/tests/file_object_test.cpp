@@ -1,6 +1,7 @@
 // File objects over real storage files: contents through delegates, the content digest, shared seek
 // position, and what happens to open files when their element is deleted, renamed or recreated.
 #include <doctest.h>
+#include <tools/com_initializer.h>
 #include <windows.h>
 
 #include <orrisafe.h>
@@ -26,10 +27,7 @@ using Stream = tools::interface_holder<IStream>;
 
 namespace {
 
-struct apartment {
-    apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~apartment() { CoUninitialize(); }
-};
+using apartment = tools::com_initializer;
 
 struct open_storage {
     apartment com;

@@ -1,6 +1,7 @@
 // Folder objects over real storage files, in one apartment: opening, creating, naming, listing, finding,
 // renaming and deleting, and the bookkeeping that keeps one object per open folder.
 #include <doctest.h>
+#include <tools/com_initializer.h>
 #include <windows.h>
 
 #include <orrisafe.h>
@@ -28,10 +29,7 @@ namespace {
 constexpr HRESULT not_found = STG_E_FILENOTFOUND;
 constexpr HRESULT already_exists = STG_E_FILEALREADYEXISTS;
 
-struct apartment {
-    apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~apartment() { CoUninitialize(); }
-};
+using apartment = tools::com_initializer;
 
 // A storage file opened as the server opens it, with the server's table of open storages.
 struct open_storage {

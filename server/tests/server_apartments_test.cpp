@@ -1,6 +1,7 @@
 // The root object used by two clients in two other apartments through the type library: both see one
 // tree of the same storage, and closing it cuts both off.
 #include <doctest.h>
+#include <tools/com_initializer.h>
 #include <windows.h>
 
 #include <orrisafe.h>
@@ -42,7 +43,7 @@ struct shared_run {
 
 DWORD WINAPI first_client(void* argument) {
     auto* run = static_cast<shared_run*>(argument);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    tools::com_initializer com;
     {
         Server server;
         CoGetInterfaceAndReleaseStream(run->first_marshalled, IID_IStorageServer, server.put_void());
@@ -60,13 +61,12 @@ DWORD WINAPI first_client(void* argument) {
             run->first_root_after_close = root->IsRoot(&is_root);
         }
     }
-    CoUninitialize();
     return 0;
 }
 
 DWORD WINAPI second_client(void* argument) {
     auto* run = static_cast<shared_run*>(argument);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    tools::com_initializer com;
     {
         Server server;
         CoGetInterfaceAndReleaseStream(run->second_marshalled, IID_IStorageServer, server.put_void());
@@ -96,14 +96,13 @@ DWORD WINAPI second_client(void* argument) {
         }
         SetEvent(run->second_done);
     }
-    CoUninitialize();
     return 0;
 }
 
 }  // namespace
 
 TEST_CASE("two clients in other apartments share one tree, and closing the storage cuts both off") {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    tools::com_initializer com;
     {
         object_testing::typelib_registration registration;
         REQUIRE(registration.result() == S_OK);
@@ -146,5 +145,4 @@ TEST_CASE("two clients in other apartments share one tree, and closing the stora
         server.reset();
         CHECK(factory.Teardown() == S_OK);
     }
-    CoUninitialize();
 }

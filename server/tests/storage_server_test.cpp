@@ -1,6 +1,7 @@
 // The root object and its class object over real storage files: one tree per open path, closing,
 // defragmentation, the reserved methods and teardown.
 #include <doctest.h>
+#include <tools/com_initializer.h>
 #include <windows.h>
 
 #include <orrisafe.h>
@@ -23,10 +24,7 @@ using File = tools::interface_holder<IStorageFile>;
 
 namespace {
 
-struct apartment {
-    apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~apartment() { CoUninitialize(); }
-};
+using apartment = tools::com_initializer;
 
 struct server_fixture {
     apartment com;

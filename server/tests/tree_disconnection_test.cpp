@@ -2,6 +2,7 @@
 // a client holds cuts the client's proxies off while the server's objects go on working, and a client
 // cannot reach the server's private identity of an object.
 #include <doctest.h>
+#include <tools/com_initializer.h>
 #include <windows.h>
 
 #include <orrisafe.h>
@@ -83,7 +84,7 @@ void use_tree(client_run& run, IStorageFolder* root) {
 
 DWORD WINAPI client_main(void* argument) {
     auto* run = static_cast<client_run*>(argument);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    tools::com_initializer com;
     {
         Folder root;
         if (CoGetInterfaceAndReleaseStream(run->marshalled, IID_IStorageFolder, root.put_void()) == S_OK) {
@@ -91,14 +92,13 @@ DWORD WINAPI client_main(void* argument) {
             use_tree(*run, root.get());
         }
     }
-    CoUninitialize();
     return 0;
 }
 
 }  // namespace
 
 TEST_CASE("a deleted folder's proxies fail as disconnected while the server's objects go on") {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    tools::com_initializer com;
     {
         object_testing::typelib_registration registration;
         REQUIRE(registration.result() == S_OK);
@@ -146,5 +146,4 @@ TEST_CASE("a deleted folder's proxies fail as disconnected while the server's ob
         CHECK(table.Empty());
         CHECK(object_testing::file_is_free(path));
     }
-    CoUninitialize();
 }

@@ -1,6 +1,7 @@
 // Many clients working on one tree at once in any order, through the root object: whatever they do and
 // whenever they let go, nothing crashes, nothing stays open, and the tree left behind lists completely.
 #include <doctest.h>
+#include <tools/com_initializer.h>
 #include <windows.h>
 
 #include <orrisafe.h>
@@ -23,10 +24,7 @@ using Held = tools::interface_holder<IUnknown>;
 
 namespace {
 
-struct apartment {
-    apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~apartment() { CoUninitialize(); }
-};
+using apartment = tools::com_initializer;
 
 template <class Interface>
 tools::interface_holder<Interface> as(const Held& held, REFIID iid) {

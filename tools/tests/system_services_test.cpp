@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <doctest.h>
+#include <platform/running_under_wine.h>
 #include <tools/global_mutex.h>
 #include <tools/paths.h>
 #include <tools/security.h>
@@ -142,6 +143,13 @@ TEST_CASE("the Guests group") {
     LocalFree(text);
     // The prefix's user is an administrator, never a guest.
     CHECK_FALSE(tools::is_guest_user());
+}
+
+TEST_CASE("the Wine probe agrees with the system's registry, which Wine fills with keys of its own") {
+    HKEY key = nullptr;
+    bool wine_keys = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Wine", 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    CHECK(platform::running_under_wine() == wine_keys);
 }
 
 TEST_CASE("the global mutex: a second creation, here and in another process, succeeds too") {

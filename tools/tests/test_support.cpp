@@ -120,12 +120,6 @@ bool screenshot(const std::wstring& folder, const std::string& name) {
     return false;
 }
 
-com_apartment::com_apartment() {
-    if (FAILED(CoInitialize(nullptr))) throw std::runtime_error("COM refused a single-threaded apartment");
-}
-
-com_apartment::~com_apartment() { CoUninitialize(); }
-
 std::set<std::wstring> key_container_names() {
     std::set<std::wstring> names;
     wchar_t user[256];

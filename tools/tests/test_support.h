@@ -1,6 +1,7 @@
 // Helpers shared by the test executables: scratch folders and Wine-side paths.
 #pragma once
 #include <windows.h>
+#include <tools/com_initializer.h>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,13 +38,13 @@ std::wstring windows_path_of(const std::wstring& unix_path);
 // came within 30 s.
 bool screenshot(const std::wstring& folder, const std::string& name);
 
-// A single-threaded COM apartment on the calling thread for the scope; throws std::runtime_error when COM refuses.
+// A single-threaded COM apartment on the calling thread for the scope; throws when COM refuses.
 class com_apartment {
 public:
-    com_apartment();
-    ~com_apartment();
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
+    com_apartment() { com_.check(); }
+
+private:
+    tools::com_initializer com_;
 };
 
 // The user's key containers, but for the default one (named after the user): Wine's PKCS#12 import writes every

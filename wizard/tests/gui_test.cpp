@@ -1,4 +1,5 @@
 #include <doctest.h>
+#include <tools/com_initializer.h>
 
 #include "gui_driver.h"
 #include "server/idl/storage_identities.h"
@@ -219,7 +220,7 @@ TEST_CASE("Finish creates the storage and its key, then offers to install the ke
     tools::delete_key_container(certs[0]);
 
     // The storage server's root object opens what the wizard made, and the storage takes a folder and lists it.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    tools::com_initializer com;
     {
         CServerClassFactory factory;
         tools::interface_holder<IStorageServer> server;
@@ -250,7 +251,6 @@ TEST_CASE("Finish creates the storage and its key, then offers to install the ke
         server.reset();
         factory.Teardown();
     }
-    CoUninitialize();
 }
 
 TEST_CASE("a command-line path that names a folder is refused like a typed one") {
