@@ -165,6 +165,10 @@ TEST_CASE("install, install again, start, stop, and uninstall through the comman
     REQUIRE(run_server(L"/r", &output) == 0);
     CHECK(output == "Ok\n");
     CHECK(wait_for_service_state(SERVICE_RUNNING) == SERVICE_RUNNING);
+    // Stop and shutdown are the only controls it serves: a pause is refused and changes nothing.
+    CHECK(service_status().dwControlsAccepted == (SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
+    CHECK_FALSE(control_service(SERVICE_CONTROL_PAUSE));
+    CHECK(service_state() == SERVICE_RUNNING);
     CHECK(run_server(L"/R", &output) == 1);
     CHECK(output == error_line(ERROR_SERVICE_ALREADY_RUNNING));
 
@@ -185,4 +189,32 @@ TEST_CASE("install, install again, start, stop, and uninstall through the comman
     // Nothing left to remove.
     CHECK(run_server(L"/u", &output) == 1);
     CHECK(output == error_line(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_CASE("a service that cannot register its class object stops with the failure, not as a clean stop") {
+    const wchar_t name[] = L"orriserver-unservable";
+    wchar_t self[MAX_PATH];
+    REQUIRE(GetModuleFileNameW(nullptr, self, MAX_PATH));
+    std::wstring binary = self;
+    binary = L"\"" + binary.substr(0, binary.find_last_of(L'\\') + 1) + L"unservable_service.exe\"";
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    REQUIRE(manager);
+    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    REQUIRE(service);
+    CHECK(StartServiceW(service, 0, nullptr));
+    DWORD start = GetTickCount();
+    SERVICE_STATUS status = service_status(name);
+    while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount() - start < 15000) {
+        Sleep(50);
+        status = service_status(name);
+    }
+    CHECK(status.dwCurrentState == SERVICE_STOPPED);
+    // The registration's E_INVALIDARG is a system error code in HRESULT form: the manager gets the code itself.
+    CHECK(status.dwWin32ExitCode == ERROR_INVALID_PARAMETER);
+    CHECK(status.dwServiceSpecificExitCode == 0);
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
 }

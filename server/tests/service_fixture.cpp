@@ -32,17 +32,34 @@ DWORD run_server(const std::wstring& arguments, std::string* output) {
     return code;
 }
 
-DWORD service_state() {
+SERVICE_STATUS service_status(const wchar_t* name) {
+    SERVICE_STATUS status{};
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager) return 0;
-    DWORD state = 0;
-    if (SC_HANDLE service = OpenServiceW(manager, L"orriserver", SERVICE_QUERY_STATUS)) {
-        SERVICE_STATUS status{};
-        if (QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+    if (!manager) return status;
+    if (SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS)) {
+        if (!QueryServiceStatus(service, &status)) status = SERVICE_STATUS{};
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
-    return state;
+    return status;
+}
+
+DWORD service_state() { return service_status().dwCurrentState; }
+
+bool control_service(DWORD control, const wchar_t* name) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return false;
+    bool done = false;
+    DWORD error = ERROR_SERVICE_DOES_NOT_EXIST;
+    if (SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS)) {
+        SERVICE_STATUS status{};
+        done = ControlService(service, control, &status) != FALSE;
+        error = GetLastError();
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    if (!done) SetLastError(error);
+    return done;
 }
 
 DWORD wait_for_service_state(DWORD state, DWORD timeout_ms) {

@@ -14,6 +14,10 @@ DWORD run_server(const std::wstring& arguments, std::string* output = nullptr);
 
 // The service's current state, or 0 when it is not installed.
 DWORD service_state();
+// The whole status record of a service; all zero when it is not installed.
+SERVICE_STATUS service_status(const wchar_t* name = L"orriserver");
+// Sends a control; false with the last error set when the manager or the service refuses it.
+bool control_service(DWORD control, const wchar_t* name = L"orriserver");
 // Waits until the service reports `state`; returns the last state seen.
 DWORD wait_for_service_state(DWORD state, DWORD timeout_ms = 15000);
 
