@@ -1,12 +1,11 @@
-// Helpers of the certificate manager's tests: storage keys made by the product's own routine, and the windows of
-// the manager found and driven from another thread.
+// Helpers of the certificate manager's tests: storage keys made by the product's own routine with chosen dates,
+// and the manager's windows driven from the test's thread.
 #pragma once
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <functional>
 #include <string>
-#include <vector>
 
 #include <tools/certificates.h>
 
@@ -15,11 +14,8 @@ namespace certtest {
 // The password of every key file the tests make.
 extern const wchar_t* const key_password;
 
-// The time of day now, days from today (negative: before), as the key routine takes its dates.
-SYSTEMTIME days_from_now(int days);
-
-// A storage key made by the product's key routine, with chosen validity, opened through the product's import into
-// a key container of its own. Going, it takes its certificate out of "MY" (when installed) and its container away.
+// A storage key made by the product's key routine, valid from and to the given days from now, opened through the
+// product's import into a key container of its own. Going, it leaves "MY" (when installed) and takes its container.
 class product_key {
 public:
     product_key(PCCERT_CONTEXT issuer, const std::wstring& name, int not_before_days, int not_after_days);
@@ -33,13 +29,11 @@ public:
     const std::wstring& container() const { return container_; }
     const std::wstring& name() const { return name_; }
 
-    // Puts the certificate with its key information into the user's "MY" store.
-    void install();
-    // Whether the user's "MY" store holds this certificate.
+    void install();  // into the user's "MY" store
     bool installed() const;
-    // Records other key-provider flags on the certificate (also on its copy in "MY" when installed).
+    // Records other key-provider flags on the certificate (before it is installed).
     void set_key_flags(DWORD flags);
-    // Replaces the container's exchange key with a new one that may not be exported.
+    // Replaces the container's exchange key with one that may not be exported.
     void lock_key();
 
 private:
@@ -49,17 +43,9 @@ private:
     std::wstring container_;
 };
 
-// Whether the current user's key set holds a container of that name.
-bool container_exists(const std::wstring& name);
-
-// A visible dialog with that caption of the given process, other than other_than; null when none.
-HWND find_dialog(const wchar_t* caption, DWORD process = GetCurrentProcessId(), HWND other_than = nullptr);
-HWND wait_for_dialog(const wchar_t* caption, DWORD process = GetCurrentProcessId(), HWND other_than = nullptr,
-                     DWORD timeout_ms = 20000);
+// Waits for the condition, keeping the waiting thread's own windows answering.
 bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms = 10000);
-// The texts of a dialog's static controls, one per line.
-std::wstring static_texts(HWND dialog);
-// Clicks a dialog's button by its id, as a user would.
+// Clicks a dialog's button by its id.
 void press(HWND dialog, int id);
 // Types a path into the file-name box of an open or save dialog.
 void set_file_name(HWND file_dialog, const std::wstring& path);

@@ -5,7 +5,6 @@
 #include "platform/dialog_framework.h"
 
 #include <cwchar>
-#include <string>
 
 namespace {
 
@@ -35,21 +34,6 @@ private:
     module_page_log* log_;
 };
 
-class module_dialog : public platform::dialog {
-public:
-    module_dialog() : dialog(IDD_SAMPLE, platform::this_module()) {}
-    std::wstring texts;
-
-protected:
-    bool on_init_dialog() override {
-        wchar_t caption[64] = L"";
-        GetWindowTextW(hwnd(), caption, 64);
-        texts = std::wstring(caption) + L"|" + item_text(IDC_SAMPLE_TEXT);
-        end_dialog(IDOK);
-        return true;
-    }
-};
-
 }  // namespace
 
 extern "C" __declspec(dllexport) HPROPSHEETPAGE create_module_page(module_page_log* log) {
@@ -60,17 +44,5 @@ extern "C" __declspec(dllexport) HPROPSHEETPAGE create_module_page(module_page_l
     } catch (...) {
         delete page;
         return nullptr;
-    }
-}
-
-extern "C" __declspec(dllexport) INT_PTR run_module_dialog(wchar_t* texts, int size) {
-    try {
-        module_dialog dialog;
-        INT_PTR result = dialog.do_modal(nullptr);
-        wcsncpy(texts, dialog.texts.c_str(), size - 1);
-        texts[size - 1] = L'\0';
-        return result;
-    } catch (...) {
-        return -1;
     }
 }

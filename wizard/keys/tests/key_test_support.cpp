@@ -141,6 +141,8 @@ namespace keytest {
 namespace {
 struct dialog_search {
     const wchar_t* caption;
+    DWORD process;
+    HWND other_than;
     HWND found;
 };
 
@@ -149,7 +151,7 @@ BOOL CALLBACK match_dialog(HWND window, LPARAM param) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     wchar_t text[256], cls[64];
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    if (pid != search->process || window == search->other_than || !IsWindowVisible(window)) return TRUE;
     GetClassNameW(window, cls, 64);
     GetWindowTextW(window, text, 256);
     if (std::wstring(cls) == L"#32770" && std::wstring(text) == search->caption) {
@@ -182,12 +184,16 @@ BOOL CALLBACK match_control(HWND window, LPARAM param) {
 }
 }  // namespace
 
-HWND wait_for_dialog(const wchar_t* caption, DWORD timeout_ms) {
+HWND find_dialog(const wchar_t* caption, DWORD process, HWND other_than) {
+    dialog_search search{caption, process, other_than, nullptr};
+    EnumWindows(match_dialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND wait_for_dialog(const wchar_t* caption, DWORD timeout_ms, DWORD process, HWND other_than) {
     DWORD start = GetTickCount();
     do {
-        dialog_search search{caption, nullptr};
-        EnumWindows(match_dialog, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
+        if (HWND found = find_dialog(caption, process, other_than)) return found;
         Sleep(100);
     } while (GetTickCount() - start < timeout_ms);
     return nullptr;

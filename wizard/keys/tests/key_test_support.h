@@ -41,8 +41,12 @@ private:
 
 namespace keytest {
 
-// A visible dialog of this process with that caption, waited for at most timeout_ms; null when none came.
-HWND wait_for_dialog(const wchar_t* caption, DWORD timeout_ms = 30000);
+// A visible dialog with that caption of the process (this one unless given), other than other_than; null when none.
+HWND find_dialog(const wchar_t* caption, DWORD process = GetCurrentProcessId(), HWND other_than = nullptr);
+
+// The same, waited for at most timeout_ms; null when none came.
+HWND wait_for_dialog(const wchar_t* caption, DWORD timeout_ms = 30000, DWORD process = GetCurrentProcessId(),
+                     HWND other_than = nullptr);
 
 // The texts of a dialog's static controls, one per line.
 std::wstring dialog_text(HWND dialog);
