@@ -7,11 +7,11 @@
 
 #include <comdef.h>
 #include <commctrl.h>
-#include <ole2.h>
 #include <platform/check_box_message_box.h>
 #include <platform/dialog_framework.h>
 #include <tools/activation_context.h>
 #include <tools/certificates.h>
+#include <tools/com_initializer.h>
 #include <tools/program_start.h>
 #include <tools/text.h>
 #include <tools/win_except.h>
@@ -27,20 +27,6 @@ const wchar_t kAttention[] =
     L"or back up datas wich are stored in Orrisafe storages protected with certificates that will soon expire.";
 const wchar_t kManageNow[] = L"\n\nDo you want to manage your Orrisafe certificates now?";
 const wchar_t kManageAnswerValue[] = L"{87E07067-161A-4C4D-8D9C-FC9E175FF07F}";
-
-// OLE for the calling thread while the manager runs (the certificate dialogs want it).
-class ole_scope {
-public:
-    ole_scope() : initialised_(SUCCEEDED(OleInitialize(nullptr))) {}
-    ~ole_scope() {
-        if (initialised_) OleUninitialize();
-    }
-    ole_scope(const ole_scope&) = delete;
-    ole_scope& operator=(const ole_scope&) = delete;
-
-private:
-    bool initialised_;
-};
 
 // The certificate that issues every storage key: only its encoding is needed, so no key is imported with it.
 tools::auto_cert_context issuing_certificate() {
@@ -108,7 +94,9 @@ extern "C" int WINAPI RunManager(DWORD mode) {
         // loader lock. The product mutex is then held until the library unloads.
         static const tools::auto_kernel_handle product_mutex = tools::start_or_end_process(kManagerCaption);
         tools::activation_scope common_controls(platform::this_module());
-        ole_scope ole;
+        // OLE for the calling thread while the manager runs (the certificate dialogs want it); a thread that
+        // joined COM otherwise keeps its apartment and the manager runs all the same.
+        tools::com_initializer ole(tools::com_threading::ole);
         StartCertManager(static_cast<BYTE>(mode & 0xFF));
     } catch (...) {
         // Every failure was shown already; nothing leaves the library.
