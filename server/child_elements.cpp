@@ -1,6 +1,7 @@
 #include "element_store.h"
 
 #include <tools/com_error.h>
+#include <tools/element_name.h>
 #include <tools/hresult.h>
 #include <tools/named_property.h>
 #include <tools/text.h>
@@ -146,11 +147,25 @@ StreamHolder OpenChildStream(CStorageWrapper& folder, const std::wstring& name, 
 
 bool DeleteChild(CStorageWrapper& folder, const std::wstring& name) {
     try {
-        GUID fmtid = ElementNameHash(name);
-        HRESULT hr = storage_of(folder)->DestroyElement(HashedElementName(fmtid).c_str());
+        std::wstring stored;
+        GUID fmtid{};
+        bool has_set = true;
+        if (StoredNameOfStandIn(name, stored)) {
+            // Its set is the one its compound-file name stands for, when that name is a hash at all.
+            try {
+                fmtid = ParseElementName(stored);
+                has_set = lstrcmpiW(HashedElementName(fmtid).c_str(), stored.c_str()) == 0;
+            } catch (...) {
+                has_set = false;
+            }
+        } else {
+            fmtid = ElementNameHash(name);
+            stored = HashedElementName(fmtid);
+        }
+        HRESULT hr = storage_of(folder)->DestroyElement(stored.c_str());
         folder.SetLastResult(hr);
         if (FAILED(hr)) return false;
-        check(drop_set(child_sets(folder).get(), fmtid));
+        if (has_set) check(drop_set(child_sets(folder).get(), fmtid));
         return folder.CommitStorage();
     } catch (...) {
         folder.SetLastResult(tools::current_exception_hresult());

@@ -5,6 +5,8 @@
 
 #include <tools/interface_holder.h>
 
+#include <platform/compound_file_check.h>
+
 namespace {
 
 HRESULT last_error() {
@@ -40,8 +42,11 @@ HRESULT DefragmentStorageFile(const std::wstring& path) {
     bool created = false;
     {
         tools::interface_holder<IStorage> source, target;
-        hr = StgOpenStorageEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0, nullptr, nullptr,
-                              IID_IStorage, source.put_void());
+        // A file the server did not just write is checked before the platform's reader walks it.
+        hr = platform::check_compound_file(path.c_str());
+        if (SUCCEEDED(hr))
+            hr = StgOpenStorageEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0, nullptr,
+                                  nullptr, IID_IStorage, source.put_void());
         if (SUCCEEDED(hr)) {
             hr = StgCreateStorageEx(temporary.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE,
                                     STGFMT_DOCFILE, 0, &options, nullptr, IID_IStorage, target.put_void());

@@ -9,10 +9,14 @@ const wchar_t forbidden[] = L"/\\:*?\"<>|";
 
 }  // namespace
 
-bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name) {
+bool IsValidNameText(const std::wstring& name) {
     if (name.empty() || name.size() > longest_path) return false;
     // A NUL would end the name for the platform's string routines, so two names would meet in one.
-    if (name.find_first_of(std::wstring(forbidden, sizeof forbidden / sizeof *forbidden)) != std::wstring::npos) return false;
+    return name.find_first_of(std::wstring(forbidden, sizeof forbidden / sizeof *forbidden)) == std::wstring::npos;
+}
+
+bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name) {
+    if (!IsValidNameText(name)) return false;
     std::wstring path = L"\\" + name;
     StorageHolder keep;
     for (CStorageWrapper* current = &folder; !current->IsRoot(); keep = current->GetParent(), current = keep.get()) {

@@ -33,18 +33,30 @@ void DeletePropertySet(IPropertySetStorage* sets, const GUID& fmtid);
 // Whether name may name a child of folder: not empty, none of / \ : * ? " < > | nor NUL, and the
 // display path from the root to it at most 256 characters. Throws when a folder's name cannot be read.
 bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name);
+// The rules of ValidateElementName that look at the name alone.
+bool IsValidNameText(const std::wstring& name);
+
+// The name under which a listing shows a child that no display name of its own reaches: its set cannot
+// be read, its name is missing or breaks the name rules, or its compound-file name is not the hash of it.
+// It is "?" followed by the child's compound-file name, each character other than printable ASCII and
+// each of \ / : * ? " < > | % written as "%" and four upper-case hexadecimal digits. No display name has
+// this form ("?" is refused), and none is a path (it holds no backslash).
+std::wstring StandInName(const std::wstring& stored_name);
+// The compound-file name of a child that stand_in names; false for a name that is no stand-in.
+bool StoredNameOfStandIn(const std::wstring& stand_in, std::wstring& stored_name);
 
 // Creates (failing when it exists) or opens (failing when it is missing) a child. Empty on failure,
 // with the HRESULT in folder's last HRESULT.
 StorageHolder OpenChildStorage(CStorageWrapper& folder, const std::wstring& name, bool create);
 StreamHolder OpenChildStream(CStorageWrapper& folder, const std::wstring& name, bool create);
 
-// Destroys a child and its property set.
+// Destroys a child and its property set; name may be a stand-in (see StandInName).
 bool DeleteChild(CStorageWrapper& folder, const std::wstring& name);
 
 // Gives a child a new display name, keeping all its properties. Fails with STG_E_FILEALREADYEXISTS when
 // another child has the new name; no failure leaves the child without its properties.
 bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const std::wstring& new_name);
 
-// The folder's children in the compound file's order; property-set streams are not children.
+// The folder's children in the compound file's order; property-set streams are not children. A child
+// that no display name reaches is listed under its stand-in name; one child never fails the listing.
 bool EnumChildren(CStorageWrapper& folder, std::vector<ChildRecord>& children);

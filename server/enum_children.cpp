@@ -6,6 +6,24 @@
 
 #include <platform/property_set_storage.h>
 
+#include "hashed_element_name.h"
+
+namespace {
+
+// The child's display name when that name reaches it, else its stand-in: a child whose set is damaged,
+// or whose stored name is not its own, must neither hide its siblings nor be taken for a path.
+std::wstring ListedName(IPropertySetStorage* sets, const wchar_t* stored_name) {
+    try {
+        std::wstring name = ReadNameProperty(sets, ParseElementName(stored_name));
+        if (IsValidNameText(name) && lstrcmpiW(HashedElementName(name).c_str(), stored_name) == 0) return name;
+    } catch (...) {
+        // Unreadable: listed under its stand-in.
+    }
+    return StandInName(stored_name);
+}
+
+}  // namespace
+
 bool EnumChildren(CStorageWrapper& folder, std::vector<ChildRecord>& children) {
     try {
         children.clear();
@@ -36,7 +54,7 @@ bool EnumChildren(CStorageWrapper& folder, std::vector<ChildRecord>& children) {
             child.creation_time = stat.ctime;
             child.modification_time = stat.mtime;
             child.size = stat.cbSize.QuadPart;
-            child.name = ReadNameProperty(sets.get(), ParseElementName(stat.pwcsName));
+            child.name = ListedName(sets.get(), stat.pwcsName);
             children.push_back(std::move(child));
         }
         folder.SetLastResult(S_OK);

@@ -2,14 +2,20 @@
 
 #include <tools/hresult.h>
 
+#include <platform/compound_file_check.h>
+
 namespace {
 constexpr DWORD file_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 }
 
 bool OpenStorageFile(CStorageWrapper& root, const std::wstring& path) {
     root.SetStorage(nullptr);
+    // The platform's reader can loop for ever on a damaged file: it sees only files that pass our check.
+    HRESULT hr = platform::check_compound_file(path.c_str());
+    root.SetLastResult(hr);
+    if (FAILED(hr)) return false;
     IStorage* storage = nullptr;
-    HRESULT hr = StgOpenStorageEx(path.c_str(), file_mode, STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
+    hr = StgOpenStorageEx(path.c_str(), file_mode, STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
                                   reinterpret_cast<void**>(&storage));
     root.SetLastResult(hr);
     if (FAILED(hr)) return false;

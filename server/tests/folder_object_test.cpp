@@ -12,6 +12,7 @@
 
 #include <element_info.h>
 #include <element_store.h>
+#include <hashed_element_name.h>
 #include <open_storage_table.h>
 #include <storage_object.h>
 #include <tools/interface_holder.h>
@@ -247,9 +248,16 @@ TEST_CASE("an element whose stored name is not text has no name") {
     BSTR name = reinterpret_cast<BSTR>(1);
     CHECK(odd->GetName(&name) == E_FAIL);
     CHECK(name == nullptr);
-    // The listing cannot name it either.
+    // The listing shows it under its stand-in, which deletes it.
+    std::wstring stand_in = StandInName(HashedElementName(std::wstring(L"odd.bin")));
     tools::interface_holder<IElementEnum> elements;
-    CHECK(FAILED(root->EnumElements(elements.put())));
+    REQUIRE(root->EnumElements(elements.put()) == S_OK);
+    tools::interface_holder<IElementInfo> info;
+    REQUIRE(elements->Next(info.put()) == S_OK);
+    CHECK(object_testing::name_of(info.get()) == stand_in);
+    odd.reset();
+    CHECK(root->DeleteElement(bstr(stand_in)) == S_OK);
+    CHECK(root->FindElementInfo(bstr(stand_in), info.put()) == E_NOINTERFACE);
 }
 
 TEST_CASE("listing takes a snapshot and never opens the children") {

@@ -1,0 +1,310 @@
+// Stands in for the structure checks that Wine's compound-file reader lacks: it loops or exhausts memory on damaged files.
+#include "compound_file_check.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace platform {
+namespace {
+
+constexpr uint32_t free_sector = 0xFFFFFFFF, end_of_chain = 0xFFFFFFFE, fat_marker = 0xFFFFFFFD,
+                   difat_marker = 0xFFFFFFFC, no_entry = 0xFFFFFFFF;
+constexpr unsigned header_size = 512, header_difat_entries = 109, entry_size = 128, mini_sector_size = 64;
+// Streams below this size live in the mini stream; the platform uses this constant, not the header's field.
+constexpr uint64_t mini_stream_cutoff = 4096;
+constexpr unsigned char signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+enum entry_type : unsigned char { unused_entry = 0, storage_entry = 1, stream_entry = 2, root_entry = 5 };
+
+// Ends the check with its verdict.
+struct verdict {
+    HRESULT result;
+};
+[[noreturn]] void damaged() { throw verdict{STG_E_DOCFILECORRUPT}; }
+void require(bool condition) {
+    if (!condition) damaged();
+}
+
+uint32_t u32(const unsigned char* at) { return at[0] | at[1] << 8 | at[2] << 16 | uint32_t(at[3]) << 24; }
+uint16_t u16(const unsigned char* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
+uint64_t u64(const unsigned char* at) { return u32(at) | uint64_t(u32(at + 4)) << 32; }
+
+class file_reader {
+public:
+    explicit file_reader(const wchar_t* path)
+        : file_(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr)) {
+        if (file_ == INVALID_HANDLE_VALUE) throw verdict{open_error(GetLastError())};
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(file_, &size)) throw verdict{STG_E_READFAULT};
+        size_ = static_cast<uint64_t>(size.QuadPart);
+    }
+    ~file_reader() { CloseHandle(file_); }
+    file_reader(const file_reader&) = delete;
+    file_reader& operator=(const file_reader&) = delete;
+
+    uint64_t size() const { return size_; }
+
+    // Exactly count bytes at offset; a sector that the file does not hold whole is damage.
+    void read(uint64_t offset, void* buffer, DWORD count) const {
+        require(offset <= size_ && count <= size_ - offset);
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        if (!ReadFile(file_, buffer, count, &read, &at) || read != count) throw verdict{STG_E_READFAULT};
+    }
+
+private:
+    // As the platform's own open reports a file it cannot open.
+    static HRESULT open_error(DWORD error) {
+        switch (error) {
+        case ERROR_FILE_NOT_FOUND: return STG_E_FILENOTFOUND;
+        case ERROR_PATH_NOT_FOUND: return STG_E_PATHNOTFOUND;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT: return STG_E_ACCESSDENIED;
+        case ERROR_SHARING_VIOLATION: return STG_E_SHAREVIOLATION;
+        default: return E_FAIL;
+        }
+    }
+
+    HANDLE file_;
+    uint64_t size_ = 0;
+};
+
+// Which sectors (or mini sectors) some structure already owns: a second owner is damage, and so is a chain
+// that comes back to one of its own sectors.
+class ownership {
+public:
+    explicit ownership(uint64_t count) : owned_(static_cast<size_t>(count)) {}
+    void claim(uint32_t sector) {
+        require(sector < owned_.size() && !owned_[sector]);
+        owned_[sector] = true;
+    }
+
+private:
+    std::vector<bool> owned_;
+};
+
+class structure_check {
+public:
+    explicit structure_check(const wchar_t* path) : file_(path) {}
+
+    void run() {
+        read_header();
+        read_fat();
+        read_directory();
+        walk_tree();
+    }
+
+private:
+    uint64_t sector_offset(uint32_t sector) const { return (uint64_t(sector) + 1) * sector_size_; }
+
+    void read_sector(uint32_t sector, std::vector<unsigned char>& buffer) const {
+        buffer.resize(sector_size_);
+        file_.read(sector_offset(sector), buffer.data(), sector_size_);
+    }
+
+    void read_header() {
+        if (file_.size() < header_size) throw verdict{STG_E_FILEALREADYEXISTS};
+        file_.read(0, header_, header_size);
+        if (std::memcmp(header_, signature, sizeof signature) != 0) throw verdict{STG_E_FILEALREADYEXISTS};
+        uint16_t major = u16(header_ + 0x1A), shift = u16(header_ + 0x1E);
+        require(u16(header_ + 0x1C) == 0xFFFE && (major == 3 || major == 4) && (shift == 9 || shift == 12) &&
+                u16(header_ + 0x20) == 6);
+        sector_size_ = 1u << shift;
+        // Sector n lies at (n + 1) * size; the header occupies the place of sector -1.
+        uint64_t sectors = file_.size() > sector_size_ ? (file_.size() - 1) / sector_size_ : 0;
+        sectors_ = sectors < end_of_chain - 1 ? sectors : end_of_chain - 1;
+    }
+
+    // The FAT sectors come from the header's DIFAT entries and the DIFAT chain, whose length is what they
+    // need; unused places are free, so the platform never takes them for FAT sectors it does not count.
+    void read_fat() {
+        const uint32_t per_fat = sector_size_ / 4, per_difat = per_fat - 1;
+        uint32_t fat_count = u32(header_ + 0x2C), difat_count = u32(header_ + 0x48);
+        require(fat_count <= sectors_);
+        uint32_t beyond_header = fat_count > header_difat_entries ? fat_count - header_difat_entries : 0;
+        require(difat_count == (beyond_header + per_difat - 1) / per_difat);
+        std::vector<uint32_t> fat_sectors, difat_sectors;
+        for (unsigned i = 0; i < header_difat_entries; ++i) {
+            uint32_t sector = u32(header_ + 0x4C + 4 * i);
+            if (i < fat_count)
+                fat_sectors.push_back(sector);
+            else
+                require(sector == free_sector);
+        }
+        std::vector<unsigned char> buffer;
+        for (uint32_t n = 0, difat = u32(header_ + 0x44); n < difat_count; ++n) {
+            require(difat < sectors_);
+            difat_sectors.push_back(difat);
+            read_sector(difat, buffer);
+            for (uint32_t i = 0; i < per_difat; ++i) {
+                uint32_t sector = u32(&buffer[4 * i]);
+                if (fat_sectors.size() < fat_count)
+                    fat_sectors.push_back(sector);
+                else
+                    require(sector == free_sector);
+            }
+            difat = u32(&buffer[4 * per_difat]);
+        }
+
+        // Only sectors that both exist and have a FAT entry can be in a chain.
+        uint64_t covered = uint64_t(fat_count) * per_fat;
+        chain_limit_ = static_cast<uint32_t>(covered < sectors_ ? covered : sectors_);
+        sectors_owned_ = std::make_unique<ownership>(chain_limit_);
+        for (uint32_t sector : fat_sectors) sectors_owned_->claim(sector);
+        for (uint32_t sector : difat_sectors) sectors_owned_->claim(sector);
+        fat_.resize(chain_limit_);
+        for (uint32_t k = 0; uint64_t(k) * per_fat < chain_limit_; ++k) {
+            read_sector(fat_sectors[k], buffer);
+            for (uint32_t i = 0; i < per_fat && uint64_t(k) * per_fat + i < chain_limit_; ++i)
+                fat_[k * per_fat + i] = u32(&buffer[4 * i]);
+        }
+        // The tables are marked as such, or the platform would hand them out as free sectors.
+        for (uint32_t sector : fat_sectors) require(fat_[sector] == fat_marker);
+        for (uint32_t sector : difat_sectors) require(fat_[sector] == difat_marker);
+    }
+
+    // The sectors of a chain in the FAT, each claimed; no chain can then loop or cross another.
+    std::vector<uint32_t> big_chain(uint32_t start) {
+        std::vector<uint32_t> chain;
+        for (uint32_t sector = start; sector != end_of_chain; sector = fat_[sector]) {
+            sectors_owned_->claim(sector);
+            chain.push_back(sector);
+        }
+        return chain;
+    }
+
+    void require_length(uint64_t units, uint64_t unit_size, uint64_t size) {
+        // A chain shorter than its stream's size would run the platform's reader off its end.
+        require(size <= units * unit_size);
+    }
+
+    void read_directory() {
+        directory_ = big_chain(u32(header_ + 0x30));
+        require(!directory_.empty());
+        entries_ = uint64_t(directory_.size()) * (sector_size_ / entry_size);
+        mini_fat_ = big_chain(u32(header_ + 0x3C));
+        entry_at(0);
+        // The platform takes the first root entry with a name for the root; it must be entry 0.
+        require(entry_[0x42] == root_entry && u16(entry_ + 0x40) != 0);
+        uint64_t mini_stream_size = u64(entry_ + 0x78);
+        uint32_t mini_stream_start = u32(entry_ + 0x74);
+        root_child_ = u32(entry_ + 0x4C);
+        // The mini stream is the root's chain in the FAT, whatever its size.
+        auto mini_stream = big_chain(mini_stream_start);
+        require_length(mini_stream.size(), sector_size_, mini_stream_size);
+        uint64_t mini_sectors = (mini_stream_size + mini_sector_size - 1) / mini_sector_size;
+        uint64_t mini_entries = uint64_t(mini_fat_.size()) * (sector_size_ / 4);
+        mini_limit_ = mini_sectors < mini_entries ? mini_sectors : mini_entries;
+        mini_owned_ = std::make_unique<ownership>(mini_limit_);
+    }
+
+    // Reads entry n into entry_ (one sector kept).
+    void entry_at(uint64_t n) {
+        require(n < entries_);
+        const uint64_t per_sector = sector_size_ / entry_size;
+        uint32_t sector = directory_[static_cast<size_t>(n / per_sector)];
+        if (sector != directory_cached_) {
+            read_sector(sector, directory_buffer_);
+            directory_cached_ = sector;
+        }
+        entry_ = &directory_buffer_[static_cast<size_t>(n % per_sector) * entry_size];
+    }
+
+    uint32_t mini_fat_entry(uint32_t mini_sector) {
+        const uint32_t per_sector = sector_size_ / 4;
+        uint32_t sector = mini_fat_[mini_sector / per_sector];
+        if (sector != mini_fat_cached_) {
+            read_sector(sector, mini_fat_buffer_);
+            mini_fat_cached_ = sector;
+        }
+        return u32(&mini_fat_buffer_[4 * (mini_sector % per_sector)]);
+    }
+
+    void check_stream(uint32_t start, uint64_t size) {
+        if (size >= mini_stream_cutoff) {
+            require_length(big_chain(start).size(), sector_size_, size);
+            return;
+        }
+        uint64_t length = 0;
+        for (uint32_t sector = start; sector != end_of_chain; sector = mini_fat_entry(sector)) {
+            require(sector < mini_limit_);
+            mini_owned_->claim(sector);
+            ++length;
+        }
+        require_length(length, mini_sector_size, size);
+    }
+
+    // Every entry below the root, reached once through sibling and child links.
+    void walk_tree() {
+        std::vector<bool> reached(static_cast<size_t>(entries_));
+        struct place {
+            uint32_t entry;
+            unsigned depth;
+        };
+        std::vector<place> pending;
+        reached[0] = true;
+        if (root_child_ != no_entry) pending.push_back({root_child_, 1});
+        while (!pending.empty()) {
+            place next = pending.back();
+            pending.pop_back();
+            require(next.entry < entries_ && !reached[next.entry]);
+            reached[next.entry] = true;
+            entry_at(next.entry);
+            unsigned char type = entry_[0x42];
+            require(type >= storage_entry && type < root_entry);
+            uint16_t name_length = u16(entry_ + 0x40);
+            require(name_length >= 2 && name_length <= 64 && name_length % 2 == 0);
+            bool terminated = false;
+            for (unsigned i = 0; i < 32 && !terminated; ++i) terminated = u16(entry_ + 2 * i) == 0;
+            require(terminated);
+            uint32_t left = u32(entry_ + 0x44), right = u32(entry_ + 0x48), child = u32(entry_ + 0x4C);
+            uint32_t start = u32(entry_ + 0x74);
+            uint64_t size = u64(entry_ + 0x78);
+            if (left != no_entry) pending.push_back({left, next.depth});
+            if (right != no_entry) pending.push_back({right, next.depth});
+            if (type == storage_entry && child != no_entry) {
+                require(next.depth < max_compound_file_depth);
+                pending.push_back({child, next.depth + 1});
+            }
+            if (type == stream_entry) check_stream(start, size);
+        }
+    }
+
+    file_reader file_;
+    unsigned char header_[header_size] = {};
+    uint32_t sector_size_ = 512;
+    uint32_t sectors_ = 0;
+    uint32_t chain_limit_ = 0;
+    std::vector<uint32_t> fat_;
+    std::unique_ptr<ownership> sectors_owned_;
+    std::vector<uint32_t> directory_, mini_fat_;
+    uint64_t entries_ = 0;
+    uint32_t root_child_ = no_entry;
+    uint64_t mini_limit_ = 0;
+    std::unique_ptr<ownership> mini_owned_;
+    std::vector<unsigned char> directory_buffer_, mini_fat_buffer_;
+    uint32_t directory_cached_ = free_sector, mini_fat_cached_ = free_sector;
+    const unsigned char* entry_ = nullptr;
+};
+
+}  // namespace
+
+HRESULT check_compound_file(const wchar_t* path) {
+    if (!path) return STG_E_INVALIDNAME;
+    try {
+        structure_check(path).run();
+        return S_OK;
+    } catch (const verdict& refused) {
+        return refused.result;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace platform
