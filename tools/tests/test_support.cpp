@@ -90,6 +90,33 @@ DWORD run_process(const std::wstring& command_line, std::string* output, DWORD t
     return code;
 }
 
+namespace {
+
+DWORD WINAPI run_body(void* body) {
+    try {
+        (*static_cast<std::function<void()>*>(body))();
+        return 0;
+    } catch (...) {
+        return 1;  // the body records its own results; nothing may leave a thread
+    }
+}
+
+}  // namespace
+
+bool ends_within(DWORD timeout_ms, std::function<void()> body) {
+    // On time the thread is waited for; otherwise it keeps running and keeps its body.
+    auto* kept = new std::function<void()>(std::move(body));
+    HANDLE thread = CreateThread(nullptr, 0, run_body, kept, 0, nullptr);
+    if (!thread) {
+        delete kept;
+        return false;
+    }
+    bool ended = WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    if (ended) delete kept;
+    return ended;
+}
+
 std::wstring env(const wchar_t* name) {
     wchar_t buf[4096];
     DWORD n = GetEnvironmentVariableW(name, buf, 4096);

@@ -1,0 +1,226 @@
+#include <doctest.h>
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <platform/compound_file_check.h>
+
+#include "compound_file.h"
+#include "compound_file_image.h"
+#include "test_support.h"
+
+namespace {
+
+using testing::compound_file_image;
+constexpr DWORD child_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+constexpr uint32_t end_of_chain = 0xFFFFFFFE;
+
+void write_stream(IStorage* storage, const wchar_t* name, size_t size) {
+    tools::interface_holder<IStream> stream;
+    REQUIRE(storage->CreateStream(name, child_mode, 0, 0, stream.put()) == S_OK);
+    std::string data(size, 'd');
+    ULONG written = 0;
+    if (size) REQUIRE(stream->Write(data.data(), static_cast<ULONG>(size), &written) == S_OK);
+}
+
+// A storage as the platform writes it: small and large streams at three levels, elements created and
+// destroyed again, and (large_table) enough sectors that the FAT needs DIFAT sectors.
+void make_sample(const std::wstring& path, ULONG sector_size, bool large_table = false) {
+    STGOPTIONS options{};
+    options.usVersion = 1;
+    options.ulSectorSize = sector_size;
+    tools::interface_holder<IStorage> root;
+    REQUIRE(StgCreateStorageEx(path.c_str(), child_mode | STGM_CREATE, STGFMT_DOCFILE, 0, &options, nullptr,
+                               IID_IStorage, root.put_void()) == S_OK);
+    std::vector<tools::interface_holder<IStorage>> levels;
+    IStorage* current = root.get();
+    for (int level = 0; level < 3; ++level) {
+        write_stream(current, L"small", 100 + level);
+        write_stream(current, L"large", 200 * 1024);
+        write_stream(current, L"empty", 0);
+        write_stream(current, L"gone", 5000);
+        REQUIRE(current->DestroyElement(L"gone") == S_OK);
+        levels.emplace_back();
+        REQUIRE(current->CreateStorage(L"sub", child_mode, 0, 0, levels.back().put()) == S_OK);
+        current = levels.back().get();
+    }
+    if (large_table) write_stream(root.get(), L"table", 8 << 20);
+}
+
+HRESULT check(const compound_file_image& image, const std::wstring& path) {
+    image.save(path);
+    return platform::check_compound_file(path.c_str());
+}
+
+// Opens the file with the platform and reads everything in it: what a file that passed the check must allow.
+HRESULT walk_with_platform(const std::wstring& path) {
+    struct walker {
+        static HRESULT walk(IStorage* storage) {
+            tools::interface_holder<IEnumSTATSTG> elements;
+            HRESULT hr = storage->EnumElements(0, nullptr, 0, elements.put());
+            if (FAILED(hr)) return hr;
+            STATSTG stat{};
+            while (elements->Next(1, &stat, nullptr) == S_OK) {
+                std::wstring name = stat.pwcsName;
+                CoTaskMemFree(stat.pwcsName);
+                if (stat.type == STGTY_STORAGE) {
+                    tools::interface_holder<IStorage> child;
+                    if (SUCCEEDED(storage->OpenStorage(name.c_str(), nullptr, child_mode, nullptr, 0, child.put())))
+                        walk(child.get());
+                } else if (stat.type == STGTY_STREAM) {
+                    tools::interface_holder<IStream> child;
+                    if (FAILED(storage->OpenStream(name.c_str(), nullptr, child_mode, 0, child.put()))) continue;
+                    char buffer[4096];
+                    ULONG read = 0;
+                    while (SUCCEEDED(child->Read(buffer, sizeof buffer, &read)) && read) {
+                    }
+                }
+            }
+            return S_OK;
+        }
+    };
+    testing::com_apartment com;
+    tools::interface_holder<IStorage> root;
+    HRESULT hr = StgOpenStorageEx(path.c_str(), child_mode, STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
+                                  root.put_void());
+    return SUCCEEDED(hr) ? walker::walk(root.get()) : hr;
+}
+
+}  // namespace
+
+TEST_CASE("the structure check passes what the platform writes and refuses what is no compound file") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    for (ULONG sector_size : {512u, 4096u}) {
+        std::wstring path = dir.file(L"sample" + std::to_wstring(sector_size));
+        make_sample(path, sector_size, sector_size == 512);
+        CHECK(platform::check_compound_file(path.c_str()) == S_OK);
+        CHECK(walk_with_platform(path) == S_OK);
+    }
+    std::wstring text = dir.file(L"text.txt");
+    tools::write_file(text, tools::byte_buffer(2000, 'x'));
+    CHECK(platform::check_compound_file(text.c_str()) == STG_E_FILEALREADYEXISTS);
+    tools::write_file(text, tools::byte_buffer(100, 0));
+    CHECK(platform::check_compound_file(text.c_str()) == STG_E_FILEALREADYEXISTS);
+    CHECK(platform::check_compound_file(dir.file(L"missing").c_str()) == STG_E_FILENOTFOUND);
+}
+
+TEST_CASE("the structure check refuses every kind of damaged structure the platform would loop on") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    std::wstring sample = dir.file(L"sample"), path = dir.file(L"damaged");
+    make_sample(sample, 4096);
+    const compound_file_image healthy(sample);
+    uint32_t large = healthy.find(L"large"), small = healthy.find(L"small"), sub = healthy.find(L"sub");
+    auto large_chain = healthy.chain(healthy.field(large, compound_file_image::start));
+    REQUIRE(large_chain.size() == 50);
+
+    auto refused = [&](const char* what, const std::function<void(compound_file_image&)>& damage) {
+        compound_file_image image = healthy;
+        damage(image);
+        INFO(what);
+        CHECK(check(image, path) == STG_E_DOCFILECORRUPT);
+    };
+    refused("sibling pointing at itself (stream)", [&](auto& f) { f.set_field(large, f.left, large); });
+    refused("sibling pointing at itself (storage)", [&](auto& f) { f.set_field(sub, f.right, sub); });
+    refused("child pointing at the root", [&](auto& f) { f.set_field(sub, f.child, 0); });
+    refused("sibling out of range", [&](auto& f) { f.set_field(small, f.left, 0x12345); });
+    refused("entry reached from two places", [&](auto& f) { f.set_field(sub, f.child, large); });
+    refused("first directory sector in the mini FAT",
+            [&](auto& f) { f.set_u32(f.first_directory, f.u32(f.first_mini_fat)); });
+    refused("FAT cycle in a stream", [&](auto& f) { f.set_u32(f.fat_at(large_chain.back()), large_chain.front()); });
+    refused("chain ending early", [&](auto& f) { f.set_u32(f.fat_at(large_chain[10]), end_of_chain); });
+    refused("chain leaving the file", [&](auto& f) { f.set_u32(f.fat_at(large_chain[10]), 0x00FFFFFF); });
+    refused("two streams sharing sectors", [&](auto& f) {
+        f.set_field(small, f.start, f.field(large, f.start));
+        f.set_u64(f.entry_at(small) + f.size, 8192);
+    });
+    refused("stream size 2^64-1", [&](auto& f) { f.set_u64(f.entry_at(large) + f.size, ~uint64_t(0)); });
+    refused("mini chain with a cycle", [&](auto& f) {
+        uint32_t mini = f.field(small, f.start);
+        f.set_u32(f.sector_at(f.u32(f.first_mini_fat)) + 4 * mini, mini);
+    });
+    refused("FAT count beyond the file", [&](auto& f) { f.set_u32(f.fat_count, 0x7FFFFFFF); });
+    refused("DIFAT count the FAT does not need", [&](auto& f) { f.set_u32(f.difat_count, 1000); });
+    refused("header DIFAT entry beyond the FAT count", [&](auto& f) { f.set_u32(0x4C + 4 * 50, 3); });
+    refused("FAT sector not marked as one", [&](auto& f) { f.set_u32(f.fat_at(f.u32(0x4C)), 0xFFFFFFFF); });
+    refused("sector size the platform does not know", [&](auto& f) { f.bytes[0x1E] = 10; });
+    refused("root entry not first", [&](auto& f) { f.bytes[f.entry_at(0) + f.type] = 1; });
+    refused("truncated", [&](auto& f) { f.bytes.resize(f.bytes.size() / 2); });
+}
+
+TEST_CASE("the structure check refuses storages nested deeper than the platform walks safely") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"deep");
+    {
+        tools::interface_holder<IStorage> root = testing::create_docfile(path);
+        std::vector<tools::interface_holder<IStorage>> levels;
+        levels.push_back(tools::interface_holder<IStorage>::add_ref(root.get()));
+        for (unsigned depth = 0; depth <= platform::max_compound_file_depth; ++depth) {
+            tools::interface_holder<IStorage> next;
+            REQUIRE(levels.back()->CreateStorage(L"d", child_mode, 0, 0, next.put()) == S_OK);
+            levels.push_back(std::move(next));
+        }
+        while (levels.size() > 1) levels.pop_back();
+    }
+    CHECK(platform::check_compound_file(path.c_str()) == STG_E_DOCFILECORRUPT);
+    {
+        // One level less is deep enough. (A storage closes what was opened in it: every level stays held.)
+        std::vector<tools::interface_holder<IStorage>> levels;
+        levels.push_back(testing::open_docfile(path));
+        for (unsigned depth = 1; depth < platform::max_compound_file_depth; ++depth) {
+            tools::interface_holder<IStorage> next;
+            REQUIRE(levels.back()->OpenStorage(L"d", nullptr, child_mode, nullptr, 0, next.put()) == S_OK);
+            levels.push_back(std::move(next));
+        }
+        REQUIRE(levels.back()->DestroyElement(L"d") == S_OK);
+        while (!levels.empty()) levels.pop_back();
+    }
+    CHECK(platform::check_compound_file(path.c_str()) == S_OK);
+}
+
+TEST_CASE("random damage to the tables: the check answers at once, and the platform walks what it passes") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    std::wstring sample = dir.file(L"sample"), path = dir.file(L"damaged");
+    make_sample(sample, 4096);
+    const compound_file_image healthy(sample);
+    // The places whose damage matters: the header, the FAT, the directory and the mini FAT.
+    std::vector<size_t> table_bytes;
+    for (size_t at = 0; at < 512; ++at) table_bytes.push_back(at);
+    std::vector<uint32_t> tables = healthy.chain(healthy.u32(compound_file_image::first_directory));
+    for (uint32_t s : healthy.chain(healthy.u32(compound_file_image::first_mini_fat))) tables.push_back(s);
+    tables.push_back(healthy.u32(0x4C));
+    for (uint32_t s : tables)
+        for (size_t at = 0; at < healthy.sector_size(); ++at) table_bytes.push_back(healthy.sector_at(s) + at);
+
+    std::mt19937 random(20);
+    int passed = 0, refused = 0;
+    for (int round = 0; round < 300; ++round) {
+        compound_file_image image = healthy;
+        int changes = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < changes; ++i) {
+            size_t at = table_bytes[random() % table_bytes.size()];
+            image.bytes[at] = random() % 3 == 0 ? static_cast<unsigned char>(random()) : image.bytes[at] ^ (1 << (random() % 8));
+        }
+        image.save(path);
+        DWORD started = GetTickCount();
+        HRESULT verdict = platform::check_compound_file(path.c_str());
+        CHECK(GetTickCount() - started < 1000);
+        if (FAILED(verdict)) {
+            ++refused;
+            continue;
+        }
+        ++passed;
+        INFO("round " << round);
+        REQUIRE(testing::ends_within(5000, [path] { walk_with_platform(path); }));
+    }
+    MESSAGE(passed << " damaged files passed (the platform walked each), " << refused << " were refused");
+    CHECK(refused > 0);
+}

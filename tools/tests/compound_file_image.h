@@ -1,0 +1,90 @@
+// A compound file's bytes, read and changed by hand: the tests' own small reader of the format, for
+// damaging a file at a precise place.
+#pragma once
+#include <doctest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <tools/file_io.h>
+
+namespace testing {
+
+class compound_file_image {
+public:
+    // Directory entry fields.
+    static constexpr size_t name_length = 0x40, type = 0x42, left = 0x44, right = 0x48, child = 0x4C,
+                            start = 0x74, size = 0x78;
+    // Header fields.
+    static constexpr size_t fat_count = 0x2C, first_directory = 0x30, first_mini_fat = 0x3C,
+                            difat_count = 0x48, first_difat = 0x44;
+
+    explicit compound_file_image(const std::wstring& path) { tools::read_file(path, bytes); }
+    void save(const std::wstring& path) const { tools::write_file(path, bytes); }
+
+    uint32_t u32(size_t at) const {
+        REQUIRE(at + 4 <= bytes.size());
+        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
+    }
+    void set_u32(size_t at, uint32_t value) {
+        REQUIRE(at + 4 <= bytes.size());
+        for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
+    }
+    void set_u64(size_t at, uint64_t value) {
+        set_u32(at, static_cast<uint32_t>(value));
+        set_u32(at + 4, static_cast<uint32_t>(value >> 32));
+    }
+
+    uint32_t sector_size() const { return 1u << (bytes.at(0x1E) | bytes.at(0x1F) << 8); }
+    size_t sector_at(uint32_t sector) const { return (size_t(sector) + 1) * sector_size(); }
+    // The place of a sector's FAT entry (FAT sectors named in the header).
+    size_t fat_at(uint32_t sector) const {
+        uint32_t per_sector = sector_size() / 4;
+        REQUIRE(sector / per_sector < 109);
+        return sector_at(u32(0x4C + 4 * (sector / per_sector))) + 4 * (sector % per_sector);
+    }
+    std::vector<uint32_t> chain(uint32_t sector) const {
+        std::vector<uint32_t> sectors;
+        for (; sector < 0xFFFFFFFA; sector = u32(fat_at(sector))) {
+            sectors.push_back(sector);
+            REQUIRE(sectors.size() < bytes.size() / sector_size());
+        }
+        return sectors;
+    }
+
+    size_t entry_at(uint32_t index) const {
+        uint32_t per_sector = sector_size() / 128;
+        auto directory = chain(u32(first_directory));
+        REQUIRE(index / per_sector < directory.size());
+        return sector_at(directory[index / per_sector]) + 128 * (index % per_sector);
+    }
+    uint32_t entry_count() const { return static_cast<uint32_t>(chain(u32(first_directory)).size() * (sector_size() / 128)); }
+    // The entry with that name; the test needs it to be there.
+    uint32_t find(const std::wstring& name) const {
+        for (uint32_t i = 0; i < entry_count(); ++i) {
+            size_t at = entry_at(i);
+            std::wstring found;
+            for (size_t c = 0; c < 32 && (bytes[at + 2 * c] | bytes[at + 2 * c + 1]); ++c)
+                found += static_cast<wchar_t>(bytes[at + 2 * c] | bytes[at + 2 * c + 1] << 8);
+            if (bytes[at + type] != 0 && found == name) return i;
+        }
+        FAIL("no directory entry named as asked");
+        return 0;
+    }
+    uint32_t field(uint32_t entry, size_t offset) const { return u32(entry_at(entry) + offset); }
+    void set_field(uint32_t entry, size_t offset, uint32_t value) { set_u32(entry_at(entry) + offset, value); }
+
+    // The place of a mini sector's bytes, through the root entry's chain.
+    size_t mini_at(uint32_t mini_sector) const {
+        auto stream = chain(field(0, start));
+        uint32_t per_sector = sector_size() / 64;
+        REQUIRE(mini_sector / per_sector < stream.size());
+        return sector_at(stream[mini_sector / per_sector]) + 64 * (mini_sector % per_sector);
+    }
+
+    std::vector<unsigned char> bytes;
+};
+
+}  // namespace testing
