@@ -72,6 +72,24 @@ DWORD wait_for_service_state(DWORD state, DWORD timeout_ms) {
     return now;
 }
 
+void end_service_process() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return;
+    if (SC_HANDLE service = OpenServiceW(manager, L"orriserver", SERVICE_QUERY_STATUS)) {
+        SERVICE_STATUS_PROCESS status{};
+        DWORD needed = 0;
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &needed) &&
+            status.dwProcessId) {
+            if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, status.dwProcessId)) {
+                TerminateProcess(process, 1);
+                CloseHandle(process);
+            }
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
 bool registry_key_exists(HKEY root, const std::wstring& subkey) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;

@@ -21,6 +21,9 @@ bool control_service(DWORD control, const wchar_t* name = L"orriserver");
 // Waits until the service reports `state`; returns the last state seen.
 DWORD wait_for_service_state(DWORD state, DWORD timeout_ms = 15000);
 
+// Ends the service's process at once: a service that stopped answering cannot be stopped.
+void end_service_process();
+
 bool registry_key_exists(HKEY root, const std::wstring& subkey);
 
 // The first line the program prints for a failing system call with this code.

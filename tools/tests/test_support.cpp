@@ -103,17 +103,29 @@ DWORD WINAPI run_body(void* body) {
 
 }  // namespace
 
-bool ends_within(DWORD timeout_ms, std::function<void()> body) {
-    // On time the thread is waited for; otherwise it keeps running and keeps its body.
-    auto* kept = new std::function<void()>(std::move(body));
-    HANDLE thread = CreateThread(nullptr, 0, run_body, kept, 0, nullptr);
-    if (!thread) {
-        delete kept;
-        return false;
+bool all_end_within(DWORD timeout_ms, std::vector<std::function<void()>> bodies) {
+    // Threads that end in time are waited for; any other keeps running, and keeps its body.
+    std::vector<HANDLE> threads;
+    std::vector<std::function<void()>*> kept;
+    for (auto& body : bodies) {
+        kept.push_back(new std::function<void()>(std::move(body)));
+        HANDLE thread = CreateThread(nullptr, 0, run_body, kept.back(), 0, nullptr);
+        if (!thread) {
+            delete kept.back();
+            kept.pop_back();
+            break;
+        }
+        threads.push_back(thread);
     }
-    bool ended = WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    if (ended) delete kept;
+    bool ended = threads.size() == bodies.size();
+    DWORD start = GetTickCount();
+    for (size_t i = 0; i < threads.size(); ++i) {
+        DWORD spent = GetTickCount() - start;
+        bool this_one = WaitForSingleObject(threads[i], spent < timeout_ms ? timeout_ms - spent : 0) == WAIT_OBJECT_0;
+        CloseHandle(threads[i]);
+        if (this_one) delete kept[i];
+        ended = ended && this_one;
+    }
     return ended;
 }
 

@@ -26,9 +26,10 @@ private:
 // Runs a command line in a new process, waits at most timeout_ms, returns its exit code (or -1).
 DWORD run_process(const std::wstring& command_line, std::string* output = nullptr, DWORD timeout_ms = 60000);
 
-// Runs body on a thread of its own and waits at most timeout_ms for it; false when it had not ended by
-// then (the thread is left running: what it uses must outlive the test program).
-bool ends_within(DWORD timeout_ms, std::function<void()> body);
+// Runs each body on a thread of its own, all at once, and waits at most timeout_ms for all of them; false
+// when one had not ended by then (it is left running, and keeps what it uses).
+bool all_end_within(DWORD timeout_ms, std::vector<std::function<void()>> bodies);
+inline bool ends_within(DWORD timeout_ms, std::function<void()> body) { return all_end_within(timeout_ms, {std::move(body)}); }
 
 // The bytes that hexadecimal digits in pairs spell (blanks and line breaks between pairs are skipped).
 std::vector<unsigned char> from_hex(const std::wstring& hex);
