@@ -51,11 +51,13 @@ public:
     // Exactly count bytes at offset; a sector that the file does not hold whole is damage.
     void read(uint64_t offset, void* buffer, DWORD count) const {
         require(offset <= size_ && count <= size_ - offset);
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        // Moving the file pointer first: a read at an offset given with it costs Wine a server call.
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(offset);
         DWORD read = 0;
-        if (!ReadFile(file_, buffer, count, &read, &at) || read != count) throw verdict{STG_E_READFAULT};
+        if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) || !ReadFile(file_, buffer, count, &read, nullptr) ||
+            read != count)
+            throw verdict{STG_E_READFAULT};
     }
 
 private:
