@@ -18,6 +18,7 @@
 #include <platform/property_set_name.h>
 #include <platform/property_set_storage.h>
 #include <property_keys.h>
+#include <tools/com_initializer.h>
 #include <tools/file_io.h>
 #include <tools/named_property.h>
 #include <tools/tests/compound_file_image.h>
@@ -33,11 +34,6 @@ namespace {
 
 constexpr DWORD answer_ms = 2000;
 constexpr DWORD child_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-
-struct apartment {
-    apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~apartment() { CoUninitialize(); }
-};
 
 // What a client saw of a storage: how it opened, what its root and its folder "docs" listed, and the first
 // failure reading or digesting a file listed under its own name.
@@ -95,7 +91,7 @@ void look_at(IStorageServer* server, const std::wstring& path, seen& out) {
 bool answered_while_another_is_served(const std::wstring& healthy, std::function<void(IStorageServer*)> calls) {
     auto as_client = [](std::function<void(IStorageServer*)> body) {
         return [body] {
-            apartment com;
+            tools::com_initializer com;
             try {
                 auto server = ConnectServer();
                 body(server.get());
@@ -196,7 +192,7 @@ TEST_CASE("damaged storages and hostile calls never stop the service for other c
     installed_server installed;
     REQUIRE(installed.ready());
     testing::scratch_dir dir;
-    apartment com;
+    testing::com_apartment com;
     auto server = ConnectServer();  // starts the service before anything is timed
     std::wstring sample = dir.file(L"sample.orrisafe"), healthy = dir.file(L"healthy.orrisafe");
     make_sample(server.get(), sample);

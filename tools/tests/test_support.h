@@ -2,8 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <tools/com_initializer.h>
-#include <set>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
