@@ -4,6 +4,7 @@
 #include "raw_directory.h"
 
 #include <platform/property_set_name.h>
+#include <platform/property_set_storage.h>
 #include <server/element_store.h>
 #include <tools/element_name.h>
 #include <tools/named_property.h>
@@ -578,4 +579,48 @@ TEST_CASE("a sample storage for the host-side reader") {
     }
     REQUIRE(RenameChild(*root, L"old name.txt", L"New Name.txt"));
     CHECK(child_names(*root) == std::vector<std::wstring>{L"Documents", L"New Name.txt", L"Report.txt"});
+}
+
+TEST_CASE("a stand-in names exactly one stored name, and deletes that child with what it holds") {
+    // Every stored name has one stand-in, and only stand-ins read back.
+    for (std::wstring stored : {std::wstring(L"a b c d"), std::wstring(L"..\\x/y:z%"), std::wstring(L"\x00e9t\x00e9 \xd800"),
+                                std::wstring(L"?"), std::wstring(1, L'\x7f')}) {
+        std::wstring stand_in = StandInName(stored), back;
+        CHECK(stand_in[0] == L'?');
+        CHECK(stand_in.find_first_of(L"\\/:*\"<>|") == std::wstring::npos);
+        CHECK(stand_in.find(L'?', 1) == std::wstring::npos);
+        REQUIRE(StoredNameOfStandIn(stand_in, back));
+        CHECK(back == stored);
+    }
+    CHECK(StandInName(L"..\\x") == L"?..%005Cx");
+    std::wstring out;
+    for (const wchar_t* other : {L"", L"?", L"plain.txt", L"?%41", L"?%00", L"?%12G4", L"?a%12", L"?%0005abc", L"?a\\b",
+                                 L"?%0041"})
+        CHECK_FALSE(StoredNameOfStandIn(other, out));
+
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    auto root = new_store(dir.file(L"stand-in.orrisafe"));
+    auto folder = OpenChildStorage(*root, L"Damaged Folder", true);
+    REQUIRE(folder);
+    REQUIRE(OpenChildStream(*folder, L"inside.txt", true));
+    folder.release();
+    REQUIRE(OpenChildStream(*root, L"kept.txt", true));
+    // The folder's set is given a name that is not its own.
+    auto sets = [&] {
+        tools::interface_holder<IPropertySetStorage> s;
+        REQUIRE(platform::property_set_storage(root->Storage(), s.put()) == S_OK);
+        return s;
+    }();
+    WriteNamedProperty(sets.get(), ElementNameHash(L"Damaged Folder"), ElementNameProperty, variant(L"kept.txt").v);
+    std::wstring stand_in = StandInName(HashedElementName(std::wstring(L"Damaged Folder")));
+    CHECK(child_names(*root) == (std::vector<std::wstring>{stand_in, L"kept.txt"}));
+    CHECK_FALSE(DeleteChild(*root, L"?no such child"));
+    REQUIRE(DeleteChild(*root, stand_in));
+    CHECK(child_names(*root) == std::vector<std::wstring>{L"kept.txt"});
+    // The folder, all it held and its set are gone; the sibling whose name it carried is whole.
+    auto left = names_of(testing::list_elements(root->Storage()));
+    CHECK(std::count(left.begin(), left.end(), HashedElementName(std::wstring(L"Damaged Folder"))) == 0);
+    CHECK(std::count(left.begin(), left.end(), platform::property_set_stream_name(ElementNameHash(L"Damaged Folder"))) == 0);
+    CHECK(std::count(left.begin(), left.end(), HashedElementName(std::wstring(L"kept.txt"))) == 1);
 }
