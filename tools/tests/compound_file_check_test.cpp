@@ -91,6 +91,18 @@ HRESULT walk_with_platform(const std::wstring& path) {
     return SUCCEEDED(hr) ? walker::walk(root.get()) : hr;
 }
 
+// A sample file of 4096-byte sectors as the platform writes it, and the place where damaged copies go.
+struct damage_bench {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"damaged");
+    compound_file_image healthy = [this] {
+        std::wstring sample = dir.file(L"sample");
+        make_sample(sample, 4096);
+        return compound_file_image(sample);
+    }();
+};
+
 }  // namespace
 
 TEST_CASE("the structure check passes what the platform writes and refuses what is no compound file") {
@@ -111,11 +123,9 @@ TEST_CASE("the structure check passes what the platform writes and refuses what 
 }
 
 TEST_CASE("the structure check refuses every kind of damaged structure the platform would loop on") {
-    testing::com_apartment com;
-    testing::scratch_dir dir;
-    std::wstring sample = dir.file(L"sample"), path = dir.file(L"damaged");
-    make_sample(sample, 4096);
-    const compound_file_image healthy(sample);
+    damage_bench bench;
+    const compound_file_image& healthy = bench.healthy;
+    const std::wstring& path = bench.path;
     uint32_t large = healthy.find(L"large"), small = healthy.find(L"small"), sub = healthy.find(L"sub");
     auto large_chain = healthy.chain(healthy.field(large, compound_file_image::start));
     REQUIRE(large_chain.size() == 50);
@@ -186,11 +196,9 @@ TEST_CASE("the structure check refuses storages nested deeper than the platform 
 }
 
 TEST_CASE("random damage to the tables: the check answers at once, and the platform walks what it passes") {
-    testing::com_apartment com;
-    testing::scratch_dir dir;
-    std::wstring sample = dir.file(L"sample"), path = dir.file(L"damaged");
-    make_sample(sample, 4096);
-    const compound_file_image healthy(sample);
+    damage_bench bench;
+    const compound_file_image& healthy = bench.healthy;
+    const std::wstring& path = bench.path;
     // The places whose damage matters: the header, the FAT, the directory and the mini FAT.
     std::vector<size_t> table_bytes;
     for (size_t at = 0; at < 512; ++at) table_bytes.push_back(at);
