@@ -330,83 +330,65 @@ TEST_CASE("deleting a file whose stream a client still holds neither crashes nor
 TEST_CASE("a file's stream refuses what the platform cannot do and growth that would hold the service") {
     open_storage s;
     File file = s.create(L"bounded.bin", std::string(10000, 'b'));
-    Stream stream;
+    Stream stream, clone, target;
     REQUIRE(file->GetStream(stream.put()) == S_OK);
-    auto position = [&] {
-        ULARGE_INTEGER at{};
-        REQUIRE(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at) == S_OK);
-        return at.QuadPart;
-    };
-    auto seek_to = [&](LONGLONG offset, DWORD origin) {
+    auto seek_to = [](IStream* on, LONGLONG offset, DWORD origin = STREAM_SEEK_SET) {
         LARGE_INTEGER move;
         move.QuadPart = offset;
-        return stream->Seek(move, origin, nullptr);
+        return on->Seek(move, origin, nullptr);
     };
-    auto size_of = [&] {
+    auto size = [&](ULONGLONG to) { return stream->SetSize(ULARGE_INTEGER{{static_cast<DWORD>(to), static_cast<DWORD>(to >> 32)}}); };
+    auto where = [](IStream* on) {
         STATSTG stat{};
-        REQUIRE(stream->Stat(&stat, STATFLAG_NONAME) == S_OK);
-        return stat.cbSize.QuadPart;
+        ULARGE_INTEGER at{};
+        REQUIRE(on->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at) == S_OK);
+        REQUIRE(on->Stat(&stat, STATFLAG_NONAME) == S_OK);
+        return std::pair{at.QuadPart, stat.cbSize.QuadPart};
     };
-    auto set_size = [&](ULONGLONG size) {
-        ULARGE_INTEGER to;
-        to.QuadPart = size;
-        return stream->SetSize(to);
-    };
-    const ULONGLONG four_gib = 0x100000000ull;
+    const LONGLONG four_gib = 0x100000000ll, bound = static_cast<LONGLONG>(largest_growth_per_call);
 
     // Before the start or past the largest stream: refused, and the position stays.
-    REQUIRE(seek_to(100, STREAM_SEEK_SET) == S_OK);
-    CHECK(seek_to(-1, STREAM_SEEK_SET) == STG_E_INVALIDFUNCTION);
-    CHECK(seek_to(-101, STREAM_SEEK_CUR) == STG_E_INVALIDFUNCTION);
-    CHECK(seek_to(-10001, STREAM_SEEK_END) == STG_E_INVALIDFUNCTION);
-    CHECK(seek_to(four_gib + 10, STREAM_SEEK_SET) == STG_E_DOCFILETOOLARGE);
-    CHECK(seek_to(0x7FFFFFFFFFFFFFFFll, STREAM_SEEK_END) == STG_E_DOCFILETOOLARGE);
-    CHECK(seek_to(0, 7) == STG_E_INVALIDFUNCTION);
-    CHECK(position() == 100);
-    CHECK(seek_to(-100, STREAM_SEEK_CUR) == S_OK);
-    CHECK(seek_to(-10000, STREAM_SEEK_END) == S_OK);
-    CHECK(position() == 0);
+    REQUIRE(seek_to(stream.get(), 100) == S_OK);
+    CHECK(seek_to(stream.get(), -1) == STG_E_INVALIDFUNCTION);
+    CHECK(seek_to(stream.get(), -101, STREAM_SEEK_CUR) == STG_E_INVALIDFUNCTION);
+    CHECK(seek_to(stream.get(), -10001, STREAM_SEEK_END) == STG_E_INVALIDFUNCTION);
+    CHECK(seek_to(stream.get(), 0x7FFFFFFFFFFFFFFFll, STREAM_SEEK_END) == STG_E_DOCFILETOOLARGE);
+    CHECK(seek_to(stream.get(), 0, 7) == STG_E_INVALIDFUNCTION);
+    CHECK(where(stream.get()) == std::pair{100ull, 10000ull});
+    CHECK(seek_to(stream.get(), -10000, STREAM_SEEK_END) == S_OK);
 
-    // The largest place is reachable; nothing may be written past it, nor the size set past it.
-    CHECK(seek_to(four_gib - 1, STREAM_SEEK_SET) == S_OK);
+    // The largest place is reachable, but nothing goes past it.
+    CHECK(seek_to(stream.get(), four_gib) == STG_E_DOCFILETOOLARGE);
+    REQUIRE(seek_to(stream.get(), four_gib - 1) == S_OK);
     ULONG written = 7;
     CHECK(stream->Write("x", 1, &written) == STG_E_DOCFILETOOLARGE);
     CHECK(written == 0);
-    CHECK(set_size(four_gib) == STG_E_DOCFILETOOLARGE);
+    CHECK(size(four_gib) == STG_E_DOCFILETOOLARGE);
 
-    // One call grows the stream by at most largest_growth_per_call, whether by writing or by its size.
-    const ULONGLONG bound = largest_growth_per_call;
-    CHECK(seek_to(10000 + bound, STREAM_SEEK_SET) == S_OK);
+    // One call grows the stream by largest_growth_per_call at most, writing or setting its size.
+    REQUIRE(seek_to(stream.get(), 10000 + bound) == S_OK);
     CHECK(stream->Write("x", 1, &written) == STG_E_INVALIDFUNCTION);
-    CHECK(set_size(10000 + bound + 1) == STG_E_INVALIDFUNCTION);
-    CHECK(size_of() == 10000);
-    CHECK(seek_to(10000 + bound - 1, STREAM_SEEK_SET) == S_OK);
+    CHECK(size(10000 + bound + 1) == STG_E_INVALIDFUNCTION);
+    REQUIRE(seek_to(stream.get(), 10000 + bound - 1) == S_OK);
     CHECK(stream->Write("x", 1, &written) == S_OK);
-    CHECK(size_of() == 10000 + bound);
-    CHECK(set_size(10000 + 2 * bound) == S_OK);
-    CHECK(set_size(10) == S_OK);
+    CHECK(size(10000 + 2 * bound) == S_OK);
+    CHECK(where(stream.get()) == std::pair{10000ull + bound, 10000ull + 2 * bound});
 
     // Copying out is bounded the same way: the platform copies in 128-byte pieces, each a call on the target.
-    Stream target;
     REQUIRE(CreateStreamOnHGlobal(nullptr, TRUE, target.put()) == S_OK);
-    ULARGE_INTEGER all, read{}, copied{};
-    all.QuadPart = ~0ull;
-    REQUIRE(set_size(bound + 1) == S_OK);
-    REQUIRE(seek_to(0, STREAM_SEEK_SET) == S_OK);
-    CHECK(stream->CopyTo(target.get(), all, &read, &copied) == STG_E_INVALIDFUNCTION);
+    ULARGE_INTEGER all{{~0u, ~0u}}, copied{};
+    REQUIRE(size(bound + 1) == S_OK);
+    REQUIRE(seek_to(stream.get(), 0) == S_OK);
+    CHECK(stream->CopyTo(target.get(), all, nullptr, &copied) == STG_E_INVALIDFUNCTION);
     CHECK(copied.QuadPart == 0);
-    REQUIRE(seek_to(1, STREAM_SEEK_SET) == S_OK);
-    CHECK(stream->CopyTo(target.get(), all, &read, &copied) == S_OK);
-    CHECK(copied.QuadPart == bound);
+    REQUIRE(seek_to(stream.get(), 1) == S_OK);
+    CHECK(stream->CopyTo(target.get(), all, nullptr, &copied) == S_OK);
+    CHECK(copied.QuadPart == static_cast<ULONGLONG>(bound));
 
-    // A clone keeps its own position and the same bounds.
-    Stream clone;
+    // A clone has a position of its own and the same bounds.
     REQUIRE(stream->Clone(clone.put()) == S_OK);
-    LARGE_INTEGER past;
-    past.QuadPart = static_cast<LONGLONG>(four_gib);
-    CHECK(clone->Seek(past, STREAM_SEEK_SET, nullptr) == STG_E_DOCFILETOOLARGE);
-    past.QuadPart = -1;
-    CHECK(clone->Seek(past, STREAM_SEEK_SET, nullptr) == STG_E_INVALIDFUNCTION);
+    CHECK(seek_to(clone.get(), four_gib) == STG_E_DOCFILETOOLARGE);
+    CHECK(seek_to(clone.get(), -1) == STG_E_INVALIDFUNCTION);
     CHECK(clone->Write("y", 1, &written) == S_OK);
-    CHECK(position() == bound + 1);
+    CHECK(where(stream.get()) == std::pair{bound + 1ull, bound + 2ull});
 }

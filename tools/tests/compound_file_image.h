@@ -15,11 +15,9 @@ namespace testing {
 class compound_file_image {
 public:
     // Directory entry fields.
-    static constexpr size_t name_length = 0x40, type = 0x42, left = 0x44, right = 0x48, child = 0x4C,
-                            start = 0x74, size = 0x78;
+    static constexpr size_t type = 0x42, left = 0x44, right = 0x48, child = 0x4C, start = 0x74, size = 0x78;
     // Header fields.
-    static constexpr size_t fat_count = 0x2C, first_directory = 0x30, first_mini_fat = 0x3C,
-                            difat_count = 0x48, first_difat = 0x44;
+    static constexpr size_t fat_count = 0x2C, first_directory = 0x30, first_mini_fat = 0x3C, difat_count = 0x48;
 
     explicit compound_file_image(const std::wstring& path) { tools::read_file(path, bytes); }
     void save(const std::wstring& path) const { tools::write_file(path, bytes); }
@@ -75,14 +73,6 @@ public:
     }
     uint32_t field(uint32_t entry, size_t offset) const { return u32(entry_at(entry) + offset); }
     void set_field(uint32_t entry, size_t offset, uint32_t value) { set_u32(entry_at(entry) + offset, value); }
-
-    // The place of a mini sector's bytes, through the root entry's chain.
-    size_t mini_at(uint32_t mini_sector) const {
-        auto stream = chain(field(0, start));
-        uint32_t per_sector = sector_size() / 64;
-        REQUIRE(mini_sector / per_sector < stream.size());
-        return sector_at(stream[mini_sector / per_sector]) + 64 * (mini_sector % per_sector);
-    }
 
     std::vector<unsigned char> bytes;
 };
