@@ -129,7 +129,7 @@ private:
         const uint32_t per_fat = sector_size_ / 4, per_difat = per_fat - 1;
         uint32_t fat_count = u32(header_ + 0x2C), difat_count = u32(header_ + 0x48);
         require(fat_count <= sectors_);
-        uint32_t beyond_header = fat_count > header_difat_entries ? fat_count - header_difat_entries : 0;
+        uint64_t beyond_header = fat_count > header_difat_entries ? fat_count - header_difat_entries : 0;
         require(difat_count == (beyond_header + per_difat - 1) / per_difat);
         std::vector<uint32_t> fat_sectors, difat_sectors;
         for (unsigned i = 0; i < header_difat_entries; ++i) {
