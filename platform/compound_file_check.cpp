@@ -39,7 +39,14 @@ public:
                             OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr)) {
         if (file_ == INVALID_HANDLE_VALUE) throw verdict{open_error(GetLastError())};
         LARGE_INTEGER size{};
-        if (!GetFileSizeEx(file_, &size)) throw verdict{STG_E_READFAULT};
+        // A pipe or a device is no compound file, and reading one could wait for ever.
+        HRESULT refused = GetFileType(file_) != FILE_TYPE_DISK ? STG_E_FILEALREADYEXISTS
+                          : !GetFileSizeEx(file_, &size)       ? STG_E_READFAULT
+                                                               : S_OK;
+        if (FAILED(refused)) {
+            CloseHandle(file_);
+            throw verdict{refused};
+        }
         size_ = static_cast<uint64_t>(size.QuadPart);
     }
     ~file_reader() { CloseHandle(file_); }

@@ -105,6 +105,11 @@ TEST_CASE("the structure check passes what the platform writes and refuses what 
     tools::write_file(text, tools::byte_buffer(100, 0));
     CHECK(platform::check_compound_file(text.c_str()) == STG_E_FILEALREADYEXISTS);
     CHECK(platform::check_compound_file(dir.file(L"missing").c_str()) == STG_E_FILENOTFOUND);
+    // A pipe whose writer never writes: refused at once instead of read.
+    HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\orri-check", PIPE_ACCESS_OUTBOUND, 0, 1, 0, 0, 0, nullptr);
+    REQUIRE(pipe != INVALID_HANDLE_VALUE);
+    CHECK(platform::check_compound_file(L"\\\\.\\pipe\\orri-check") == STG_E_FILEALREADYEXISTS);
+    CloseHandle(pipe);
 }
 
 TEST_CASE("the structure check refuses every kind of damaged structure the platform would loop on") {
