@@ -42,7 +42,8 @@ bool IsValidNameText(const std::wstring& name);
 // each of \ / : * ? " < > | % written as "%" and four upper-case hexadecimal digits. No display name has
 // this form ("?" is refused), and none is a path (it holds no backslash).
 std::wstring StandInName(const std::wstring& stored_name);
-// The compound-file name of a child that stand_in names; false for a name that is no stand-in.
+// The compound-file name of a child that stand_in names (its digits in either case); false for a name that
+// is no stand-in.
 bool StoredNameOfStandIn(const std::wstring& stand_in, std::wstring& stored_name);
 
 // Creates (failing when it exists) or opens (failing when it is missing) a child. Empty on failure,

@@ -10,7 +10,9 @@ bool kept_as_is(wchar_t c) { return c >= 0x20 && c < 0x7F && !std::wcschr(escape
 
 int hex_digit(wchar_t c) {
     if (c >= L'0' && c <= L'9') return c - L'0';
+    // Names are matched without regard to letter case: so are the digits.
     if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
     return -1;
 }
 

@@ -592,8 +592,9 @@ TEST_CASE("a stand-in names exactly one stored name, and deletes that child with
         REQUIRE(StoredNameOfStandIn(stand_in, back));
         CHECK(back == stored);
     }
-    CHECK(StandInName(L"..\\x") == L"?..%005Cx");
     std::wstring out;
+    CHECK(StandInName(L"..\\x") == L"?..%005Cx");
+    CHECK((StoredNameOfStandIn(L"?..%005cx", out) && out == L"..\\x"));
     for (const wchar_t* other : {L"", L"?", L"plain.txt", L"?%41", L"?%00", L"?%12G4", L"?a%12", L"?%0005abc", L"?a\\b",
                                  L"?%0041"})
         CHECK_FALSE(StoredNameOfStandIn(other, out));
