@@ -216,8 +216,11 @@ TEST_CASE("stopping a busy worker ends it within about a second, and its caller 
     CHECK(took < 2500);
     CHECK(WorkerThreadId() == 0);
     CHECK(error == ERROR_INVALID_THREAD_ID);
-    // An idle worker stops at once.
+    // Stopping on a condition: only while it holds.
     bound_object();
+    CHECK_FALSE(StopWorkerThreadIf([] { return false; }));
+    CHECK(WorkerThreadId() != 0);
+    // An idle worker stops at once.
     start = GetTickCount();
     StartWorkerThread(false);
     CHECK(GetTickCount() - start < 500);

@@ -1,0 +1,42 @@
+#include "class_table.h"
+
+#include <server/idl/storage_identities.h>
+#include <tools/com_error.h>
+
+namespace shell {
+
+namespace {
+
+// The folder, the property sheet, the context menu and the overlays come with their own issues; each then
+// names its creation function here.
+const ShellClass classes[] = {
+    {&CLSID_StorageShellFolder, nullptr},  {&CLSID_StoragePropSheet, nullptr},
+    {&CLSID_StorageContextMenu, nullptr},  {&CLSID_FrozenOverlay, nullptr},
+    {&CLSID_InaccessibleOverlay, nullptr}, {&CLSID_KeyOverlay, nullptr},
+};
+
+}  // namespace
+
+std::span<const ShellClass> ShellClasses() noexcept { return classes; }
+
+const ShellClass* FindShellClass(REFCLSID clsid) noexcept {
+    for (const ShellClass& entry : classes)
+        if (IsEqualCLSID(*entry.clsid, clsid)) return &entry;
+    return nullptr;
+}
+
+IUnknown* CreateShellObject(REFCLSID clsid, std::vector<IID>* interfaces) {
+    const ShellClass* entry = FindShellClass(clsid);
+    if (!entry) _com_issue_error(CLASS_E_CLASSNOTAVAILABLE);
+    return CreateShellObject(*entry, interfaces);
+}
+
+IUnknown* CreateShellObject(const ShellClass& entry, std::vector<IID>* interfaces) {
+    if (!entry.create) _com_issue_error(CLASS_E_CLASSNOTAVAILABLE);
+    if (interfaces) interfaces->clear();
+    IUnknown* object = entry.create(interfaces);
+    if (!object) _com_issue_error(E_OUTOFMEMORY);
+    return object;
+}
+
+}  // namespace shell

@@ -1,0 +1,88 @@
+// orrishell.dll as a host meets it: loaded by path, its class objects asked for, unloaded when it says so.
+#include <doctest.h>
+#include <windows.h>
+#include <objbase.h>
+
+#include <server/idl/storage_identities.h>
+#include <server/tests/service_fixture.h>
+#include <tools/interface_holder.h>
+
+namespace {
+
+using get_class_object_entry = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using can_unload_entry = HRESULT(STDAPICALLTYPE*)();
+
+const CLSID shell_classes[] = {CLSID_StorageShellFolder, CLSID_StoragePropSheet,  CLSID_StorageContextMenu,
+                               CLSID_FrozenOverlay,      CLSID_InaccessibleOverlay, CLSID_KeyOverlay};
+
+class loaded_module {
+public:
+    loaded_module() : module_(LoadLibraryW(service_testing::dist_file(L"orrishell.dll").c_str())) {
+        REQUIRE(module_);
+        get_class_object = reinterpret_cast<get_class_object_entry>(GetProcAddress(module_, "DllGetClassObject"));
+        can_unload = reinterpret_cast<can_unload_entry>(GetProcAddress(module_, "DllCanUnloadNow"));
+        REQUIRE(reinterpret_cast<void*>(get_class_object) != nullptr);
+        REQUIRE(reinterpret_cast<void*>(can_unload) != nullptr);
+    }
+    ~loaded_module() { FreeLibrary(module_); }
+    loaded_module(const loaded_module&) = delete;
+    loaded_module& operator=(const loaded_module&) = delete;
+    HMODULE get() const { return module_; }
+    get_class_object_entry get_class_object = nullptr;
+    can_unload_entry can_unload = nullptr;
+
+private:
+    HMODULE module_;
+};
+
+}  // namespace
+
+TEST_CASE("the DLL exports its entries by their plain names and holds the product mutex while loaded") {
+    loaded_module dll;
+    for (const char* name : {"DllGetClassObject", "DllCanUnloadNow", "DllRegisterServer", "DllUnregisterServer"})
+        CHECK_MESSAGE(reinterpret_cast<void*>(GetProcAddress(dll.get(), name)) != nullptr, name);
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\Orrisafe 3.0");
+    CHECK(mutex != nullptr);
+    if (mutex) CloseHandle(mutex);
+    CHECK(dll.can_unload() == S_OK);
+}
+
+TEST_CASE("class objects: the six classes have one, others none, and each holds the module while alive") {
+    loaded_module dll;
+    void* out = reinterpret_cast<void*>(1);
+    CHECK(dll.get_class_object(CLSID_StorageServer, IID_IClassFactory, &out) == CLASS_E_CLASSNOTAVAILABLE);
+    CHECK(out == nullptr);
+    CHECK(dll.get_class_object(CLSID_StorageShellFolder, IID_IClassFactory, nullptr) == E_POINTER);
+    out = reinterpret_cast<void*>(1);
+    CHECK(dll.get_class_object(CLSID_KeyOverlay, IID_IStream, &out) == E_NOINTERFACE);
+    CHECK(out == nullptr);
+    CHECK(dll.can_unload() == S_OK);
+
+    for (const CLSID& clsid : shell_classes) {
+        tools::interface_holder<IClassFactory> factory;
+        REQUIRE(dll.get_class_object(clsid, IID_IClassFactory, factory.put_void()) == S_OK);
+        CHECK(dll.can_unload() == S_FALSE);
+        // No class is whole yet: each answers that it is not available, aggregating or not.
+        tools::interface_holder<IUnknown> object;
+        CHECK(factory->CreateInstance(nullptr, IID_IUnknown, object.put_void()) == CLASS_E_CLASSNOTAVAILABLE);
+        CHECK_FALSE(object);
+        CHECK(factory->CreateInstance(factory.get(), IID_IUnknown, object.put_void()) == CLASS_E_CLASSNOTAVAILABLE);
+        CHECK(factory->CreateInstance(nullptr, IID_IUnknown, nullptr) == E_POINTER);
+        factory.reset();
+        CHECK(dll.can_unload() == S_OK);
+    }
+
+    // A LockServer(TRUE) outlives the factory that took it.
+    tools::interface_holder<IClassFactory> factory;
+    REQUIRE(dll.get_class_object(CLSID_StorageShellFolder, IID_IClassFactory, factory.put_void()) == S_OK);
+    CHECK(factory->LockServer(TRUE) == S_OK);
+    factory.reset();
+    CHECK(dll.can_unload() == S_FALSE);
+    tools::interface_holder<IUnknown> unknown;
+    REQUIRE(dll.get_class_object(CLSID_StorageShellFolder, IID_IUnknown, unknown.put_void()) == S_OK);
+    REQUIRE(unknown->QueryInterface(IID_IClassFactory, factory.put_void()) == S_OK);
+    unknown.reset();
+    CHECK(factory->LockServer(FALSE) == S_OK);
+    factory.reset();
+    CHECK(dll.can_unload() == S_OK);
+}
