@@ -20,27 +20,12 @@
 #include <tools/tests/test_support.h>
 #include <wizard/storage_creation.h>
 
+#include "storage_fixture.h"
 #include "window_driver.h"
 
 using namespace shell_testing;
 
 namespace {
-
-const wchar_t password[] = L"Unlock#Pass1";
-
-std::wstring MakeStorage(const testing::scratch_dir& dir, const std::wstring& name, KeySavingOption option,
-                         tools::byte_buffer& pfx) {
-    CStorageCreationRequest request;
-    request.storage_path = dir.file(name + L".orrisafe");
-    request.key_file_path = dir.file(name + L".pfx");
-    request.option = option;
-    request.common_name = L"Unlock Test";
-    request.password = password;
-    GetLocalTime(&request.end_date);
-    request.end_date.wYear = static_cast<WORD>(request.end_date.wYear + 5);
-    pfx = CreateStorageAndKey(request);
-    return request.storage_path;
-}
 
 // One folder's opening: connect, open the storage, unlock it, on a thread of its own.
 struct unlock_run {
@@ -80,28 +65,6 @@ bool is_prompt(HWND window) { return IsWindowVisible(GetDlgItem(window, IDC_INPU
 HWND WaitForBox(const std::wstring& text_start) {
     return WaitForWindow(L"Orrisafe", [&](HWND w) { return BoxText(w).rfind(text_start, 0) == 0; });
 }
-
-// The key installed in "MY" for the test's length, removed with its container on every path.
-class installed_key {
-public:
-    explicit installed_key(const tools::byte_buffer& pfx) {
-        tools::cert_list certs = tools::import_pfx(pfx, password);
-        REQUIRE(certs.size() == 1);
-        cert_ = certs[0];
-        PCCERT_CONTEXT added = nullptr;
-        REQUIRE(CertAddCertificateContextToStore(tools::open_user_store(L"MY").get(), cert_.get(),
-                                                 CERT_STORE_ADD_REPLACE_EXISTING, &added));
-        added_ = tools::auto_cert_context(added);
-    }
-    ~installed_key() {
-        CertDeleteCertificateFromStore(added_.detach());
-        tools::delete_key_container(cert_);
-    }
-
-private:
-    tools::cert_record cert_;
-    tools::auto_cert_context added_;
-};
 
 std::string hex(const tools::byte_buffer& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -156,7 +119,7 @@ TEST_CASE("a storage unlocks with its installed key, with its attached key and p
         Press(wrong, IDOK);
         HWND again = WaitForWindow(L"Orrisafe", is_prompt);
         REQUIRE(again);
-        SetDlgItemTextW(again, IDC_INPUT_MASKED, password);
+        SetDlgItemTextW(again, IDC_INPUT_MASKED, key_password);
         Press(again, IDOK);
         REQUIRE(run.finished(30000));
         CHECK(run.result == S_OK);
@@ -171,7 +134,7 @@ TEST_CASE("a storage unlocks with its installed key, with its attached key and p
         if (!out.empty()) {
             std::wstring folder = testing::windows_path_of(out);
             CreateDirectoryW(folder.c_str(), nullptr);
-            std::string pass = tools::to_narrow(password), clear = hex(unlocked);
+            std::string pass = tools::to_narrow(key_password), clear = hex(unlocked);
             tools::write_file(folder + L"\\unlock.pfx", pfx);
             tools::write_file(folder + L"\\unlock.pass", tools::byte_buffer(pass.begin(), pass.end()));
             tools::write_file(folder + L"\\unlock.content", tools::byte_buffer(run.locked.begin(), run.locked.end()));

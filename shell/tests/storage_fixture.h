@@ -1,0 +1,33 @@
+// Storages and keys for the shell's tests: made by the wizard's Finish, and a key installed in "MY" for a scope.
+#pragma once
+#include <windows.h>
+#include <string>
+
+#include <tools/certificates.h>
+#include <tools/tests/test_support.h>
+#include <wizard/storage_creation.h>
+
+namespace shell_testing {
+
+// The password of every key these tests make.
+inline constexpr wchar_t key_password[] = L"Unlock#Pass1";
+
+// A storage <name>.orrisafe in the folder, its key kept as the option says (a key file <name>.pfx beside it,
+// attached, or both); pfx receives the key's PKCS#12 bytes. Returns the storage's path.
+std::wstring MakeStorage(const testing::scratch_dir& dir, const std::wstring& name, KeySavingOption option,
+                         tools::byte_buffer& pfx);
+
+// The key installed in "MY" for the object's life, removed with its container on every path.
+class installed_key {
+public:
+    explicit installed_key(const tools::byte_buffer& pfx);
+    ~installed_key();
+    installed_key(const installed_key&) = delete;
+    installed_key& operator=(const installed_key&) = delete;
+
+private:
+    tools::cert_record cert_;
+    tools::auto_cert_context added_;
+};
+
+}  // namespace shell_testing
