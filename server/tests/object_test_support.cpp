@@ -28,14 +28,6 @@ void create_storage_file(const std::wstring& path) {
     storage->Release();
 }
 
-bool file_is_free(const std::wstring& path) {
-    IStorage* storage = nullptr;
-    HRESULT hr = StgOpenStorageEx(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0, nullptr,
-                                  nullptr, IID_IStorage, reinterpret_cast<void**>(&storage));
-    if (storage) storage->Release();
-    return hr == S_OK;
-}
-
 std::wstring name_of(IStorageElement* element) {
     try {
         return GetNameOrThrow(element).text();

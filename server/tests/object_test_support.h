@@ -11,6 +11,7 @@
 #include <string>
 
 #include <tools/interface_holder.h>
+#include <tools/tests/compound_file.h>
 
 namespace object_testing {
 
@@ -22,9 +23,8 @@ bool is_object_gone(HRESULT hr);
 // A new, empty storage file at path.
 void create_storage_file(const std::wstring& path);
 
-// Whether the file can be opened exclusively now, that is whether nobody holds it open.
-bool file_is_free(const std::wstring& path);
-
+// Whether nobody holds the compound file open.
+using testing::file_is_free;
 
 std::wstring name_of(IStorageElement* element);
 std::wstring name_of(IElementInfo* info);

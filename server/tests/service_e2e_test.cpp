@@ -19,6 +19,7 @@
 #include <tools/file_io.h>
 #include <tools/interface_holder.h>
 #include <tools/paths.h>
+#include <tools/tests/compound_file.h>
 #include <tools/tests/test_support.h>
 
 #include "service_fixture.h"
@@ -93,15 +94,6 @@ bool is_disconnected(HRESULT hr) {
     return hr == RPC_E_DISCONNECTED || hr == HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF) ||
            hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
            hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == CO_E_OBJNOTCONNECTED;
-}
-
-// Whether nobody holds the file open: it opens exclusively.
-bool file_is_free(const std::wstring& path) {
-    IStorage* storage = nullptr;
-    HRESULT hr = StgOpenStorageEx(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0, nullptr,
-                                  nullptr, IID_IStorage, reinterpret_cast<void**>(&storage));
-    if (storage) storage->Release();
-    return hr == S_OK;
 }
 
 long watch_state(IStorageServer* server, const std::wstring& path) {
@@ -269,7 +261,7 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
         CHECK(run_client(dying_client_variable, orphaned, "dying client*", nullptr) == 7);
         CHECK(server->IsStorageOpen(bstr(orphaned), &open) == S_OK);
         CHECK(server->CloseStorage(bstr(orphaned)) == (open == VARIANT_TRUE ? S_OK : S_FALSE));
-        CHECK(file_is_free(orphaned));
+        CHECK(testing::file_is_free(orphaned));
         {
             interface_holder<IStorageFolder> reopened;
             REQUIRE(server->OpenStorage(bstr(orphaned), reopened.put()) == S_OK);
@@ -283,12 +275,12 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
         create_storage_file(held);
         interface_holder<IStorageFolder> held_root;
         REQUIRE(server->OpenStorage(bstr(held), held_root.put()) == S_OK);
-        CHECK_FALSE(file_is_free(held));
+        CHECK_FALSE(testing::file_is_free(held));
         REQUIRE(run_server(L"/s", &output) == 0);
         CHECK(output == "Ok\n");
         CHECK(wait_for_service_state(SERVICE_STOPPED) == SERVICE_STOPPED);
         CHECK(FAILED(held_root->IsRoot(&is_root)));
-        CHECK(file_is_free(held));
+        CHECK(testing::file_is_free(held));
     }
     REQUIRE(run_server(L"/u", &output) == 0);
     CHECK(service_state() == 0);

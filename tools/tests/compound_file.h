@@ -66,4 +66,11 @@ inline std::vector<unsigned char> read_file(const std::wstring& path) {
 
 inline std::wstring bstr_text(const PROPVARIANT& v) { return v.bstrVal ? std::wstring(v.bstrVal, SysStringLen(v.bstrVal)) : std::wstring(); }
 
+// Whether nobody holds the compound file open: it opens for reading and writing, exclusively.
+inline bool file_is_free(const std::wstring& path) {
+    tools::interface_holder<IStorage> storage;
+    return StgOpenStorageEx(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0, nullptr, nullptr,
+                            IID_IStorage, storage.put_void()) == S_OK;
+}
+
 }  // namespace testing
