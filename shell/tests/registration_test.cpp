@@ -233,44 +233,32 @@ TEST_CASE("the service's ProgID and the shell's file type share one key in every
                text(HKEY_CLASSES_ROOT, L"Orrisafe.3.0") == L"Orrisafe Service";
     };
 
-    SUBCASE("service first, service removed first") {
-        REQUIRE(service_testing::run_server(L"/i") == 0);
-        CHECK(server_named());
-        REQUIRE(regsvr32(L"", dll) == 0);
-        check_registered_tree(dll, false);
-        CHECK(service_activates());
-        REQUIRE(service_testing::run_server(L"/u") == 0);
-        check_registered_tree(dll, false);
-        REQUIRE(regsvr32(L"/u ", dll) == 0);
-        check_unregistered_tree();
-    }
-    SUBCASE("service first, shell removed first") {
-        REQUIRE(service_testing::run_server(L"/i") == 0);
-        REQUIRE(regsvr32(L"", dll) == 0);
-        REQUIRE(regsvr32(L"/u ", dll) == 0);
-        CHECK(server_named());
-        CHECK(service_activates());
-        REQUIRE(service_testing::run_server(L"/u") == 0);
-        CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"Orrisafe.3.0"));
-    }
-    SUBCASE("shell first, service removed first") {
-        REQUIRE(regsvr32(L"", dll) == 0);
-        REQUIRE(service_testing::run_server(L"/i") == 0);
-        check_registered_tree(dll, false);
-        CHECK(service_activates());
-        REQUIRE(service_testing::run_server(L"/u") == 0);
-        check_registered_tree(dll, false);
-        REQUIRE(regsvr32(L"/u ", dll) == 0);
-        check_unregistered_tree();
-    }
-    SUBCASE("shell first, shell removed first") {
-        REQUIRE(regsvr32(L"", dll) == 0);
-        REQUIRE(service_testing::run_server(L"/i") == 0);
-        REQUIRE(regsvr32(L"/u ", dll) == 0);
-        CHECK(server_named());
-        CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"Orrisafe.3.0\\DefaultIcon"));
-        CHECK(service_activates());
-        REQUIRE(service_testing::run_server(L"/u") == 0);
-        CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"Orrisafe.3.0"));
+    for (bool service_first : {true, false}) {
+        for (bool service_removed_first : {true, false}) {
+            CAPTURE(service_first);
+            CAPTURE(service_removed_first);
+            if (service_first) {
+                REQUIRE(service_testing::run_server(L"/i") == 0);
+                CHECK(server_named());
+            }
+            REQUIRE(regsvr32(L"", dll) == 0);
+            if (!service_first) REQUIRE(service_testing::run_server(L"/i") == 0);
+            // Both installed: the file type names the folder, the service activates.
+            check_registered_tree(dll, false);
+            CHECK(service_activates());
+            if (service_removed_first) {
+                REQUIRE(service_testing::run_server(L"/u") == 0);
+                check_registered_tree(dll, false);
+                REQUIRE(regsvr32(L"/u ", dll) == 0);
+                check_unregistered_tree();
+            } else {
+                REQUIRE(regsvr32(L"/u ", dll) == 0);
+                CHECK(server_named());
+                CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"Orrisafe.3.0\\DefaultIcon"));
+                CHECK(service_activates());
+                REQUIRE(service_testing::run_server(L"/u") == 0);
+            }
+            CHECK_FALSE(registry_key_exists(HKEY_CLASSES_ROOT, L"Orrisafe.3.0"));
+        }
     }
 }
