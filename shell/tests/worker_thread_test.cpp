@@ -71,6 +71,16 @@ TEST_CASE("calls from several threads reach the worker one at a time and bring t
     CHECK(wrong_result == 0);
 }
 
+TEST_CASE("objects bound from several threads at once while the worker starts all get the one worker") {
+    StartWorkerThread(false);
+    std::vector<DWORD> owners(8, unbound_thread_id);
+    std::vector<std::thread> binders;
+    for (DWORD& owner : owners) binders.emplace_back([&owner] { EnsureWorkerThread(owner); });
+    for (auto& binder : binders) binder.join();
+    CHECK(WorkerThreadId() != 0);
+    for (DWORD owner : owners) CHECK(owner == WorkerThreadId());
+}
+
 TEST_CASE("the worker runs its own calls directly and can call back into the thread that waits for it") {
     const DWORD owner = bound_object();
     const DWORD me = GetCurrentThreadId();
