@@ -14,15 +14,9 @@ STDMETHODIMP CElementEnum::Next(IElementInfo** info) {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (position_ >= records_.size()) return S_FALSE;
+    // No info object (out of memory): the failure by the foundation's rule, and the position stays.
     return tools::com_boundary([&]() -> HRESULT {
-        tools::interface_holder<IElementInfo> made;
-        try {
-            made = CElementInfo::Make(records_[position_]);
-        } catch (...) {
-            // No info object: the position stays where it is.
-            return E_POINTER;
-        }
-        *info = made.detach();
+        *info = CElementInfo::Make(records_[position_]).detach();
         ++position_;
         return S_OK;
     });

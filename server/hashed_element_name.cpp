@@ -4,16 +4,17 @@
 
 #include <shlwapi.h>
 #include <cstring>
-#include <vector>
+
+std::wstring FoldedElementName(const std::wstring& display_name) {
+    std::wstring folded(display_name.c_str());
+    if (!folded.empty()) CharLowerBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    return folded;
+}
 
 GUID ElementNameHash(const std::wstring& display_name) {
-    // The Windows case mapping, over the name up to its first NUL.
-    std::vector<wchar_t> lower(display_name.c_str(), display_name.c_str() + lstrlenW(display_name.c_str()));
-    if (!lower.empty()) CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+    std::wstring folded = FoldedElementName(display_name);
     BYTE hash[16] = {};
-    static const wchar_t nothing = 0;
-    const wchar_t* data = lower.empty() ? &nothing : lower.data();
-    if (FAILED(HashData(reinterpret_cast<BYTE*>(const_cast<wchar_t*>(data)), static_cast<DWORD>(lower.size() * sizeof(wchar_t)), hash, sizeof hash)))
+    if (FAILED(HashData(reinterpret_cast<BYTE*>(folded.data()), static_cast<DWORD>(folded.size() * sizeof(wchar_t)), hash, sizeof hash)))
         _com_issue_error(E_FAIL);
     GUID result;
     std::memcpy(&result, hash, sizeof result);

@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <string>
 
+// The name as element identity sees it: up to its first NUL, lower-cased by the Windows case mapping. Two
+// display names are one element exactly when these are equal.
+std::wstring FoldedElementName(const std::wstring& display_name);
+
 // The 16 bytes of HashData over the lower-cased name's UTF-16LE bytes; also the FMTID of its property set.
 GUID ElementNameHash(const std::wstring& display_name);
 

@@ -1,10 +1,15 @@
-// Ordering of display names and paths without regard to letter case, as the element tables use it.
+// Names and paths compared as element identity compares them: by the case folding of the element's hash, so
+// that two spellings of one element are one key of the element tables.
 #pragma once
 #include <string>
-#include <cwchar>
+#include "hashed_element_name.h"
 
 struct ICaseLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const noexcept {
-        return _wcsicmp(a.c_str(), b.c_str()) < 0;
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return FoldedElementName(a) < FoldedElementName(b);
     }
 };
+
+inline bool SameElementName(const std::wstring& a, const std::wstring& b) {
+    return FoldedElementName(a) == FoldedElementName(b);
+}

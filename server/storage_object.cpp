@@ -8,25 +8,9 @@
 #include "bstr_text.h"
 #include "element_enum.h"
 #include "element_info.h"
+#include "element_path.h"
 #include "storage_delegate.h"
 #include "stream_object.h"
-
-namespace {
-
-// A relative path read as parts separated by backslashes; reading stops at the first empty part.
-struct PathParts {
-    explicit PathParts(const std::wstring& path) {
-        size_t separator = path.find(L'\\');
-        first = path.substr(0, separator);
-        if (separator != std::wstring::npos) rest = path.substr(separator + 1);
-    }
-    bool HasPart() const noexcept { return !first.empty(); }
-    bool HasMore() const noexcept { return !rest.empty() && rest[0] != L'\\'; }
-
-    std::wstring first, rest;
-};
-
-}  // namespace
 
 CStorageObject::CStorageObject(StorageHolder storage, CStorageObject* parent, std::wstring own_name,
                                COpenStorageTable* table)
@@ -147,29 +131,48 @@ CStorageObject::Ref CStorageObject::OpenChildFolder(const std::wstring& name, bo
     return made;
 }
 
-HRESULT CStorageObject::OpenFolderPath(const std::wstring& name, bool create, IStorageFolder** out) {
-    PathParts parts(name);
-    if (!parts.HasPart()) return E_FAIL;
-    Ref child = OpenChildFolder(parts.first, create);
-    if (parts.HasMore()) return child->OpenFolderPath(parts.rest, create, out);
-    *out = child.detach();
-    return S_OK;
+CStorageObject::Ref CStorageObject::OpenParentFolder(const std::vector<std::wstring>& names) {
+    Ref folder = Ref::add_ref(this);
+    for (size_t i = 0; i + 1 < names.size(); ++i) folder = folder->OpenChildFolder(names[i], false);
+    return folder;
 }
 
-HRESULT CStorageObject::OpenFilePath(const std::wstring& name, bool create, IStorageFile** out) {
-    PathParts parts(name);
-    if (!parts.HasPart()) return E_FAIL;
-    if (parts.HasMore()) {
-        // Only the file at the end of a path is ever created.
-        Ref folder = OpenChildFolder(parts.first, false);
-        return folder->OpenFilePath(parts.rest, create, out);
-    }
-    // The whole name, as given: a trailing backslash fails the name check.
+tools::interface_holder<IStorageFile> CStorageObject::OpenChildFile(const std::wstring& name, bool create) {
     StreamHolder stream = OpenChildStream(*storage_, name, create);
     if (!stream) ThrowFailureOf(*storage_);
     CStreamObject* file = CStreamObject::Create(std::move(stream), this, name);
-    if (!file) return E_FAIL;
-    *out = file;
+    if (!file) ThrowHresult(E_FAIL);
+    return tools::interface_holder<IStorageFile>(file);
+}
+
+HRESULT CStorageObject::FindChild(const std::wstring& name, ChildRecord& found) {
+    std::vector<ChildRecord> children;
+    if (!EnumChildren(*storage_, children)) return FailureOf(*storage_);
+    for (ChildRecord& child : children) {
+        if (!SameElementName(child.name, name)) continue;
+        found = std::move(child);
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+HRESULT CStorageObject::OpenFolderPath(const std::wstring& path, bool create, IStorageFolder** out) {
+    std::vector<std::wstring> names;
+    HRESULT hr = SplitElementPath(path, names);
+    if (FAILED(hr)) return hr;
+    // With create, every missing folder along the path is made.
+    Ref folder = Ref::add_ref(this);
+    for (const std::wstring& name : names) folder = folder->OpenChildFolder(name, create);
+    *out = folder.detach();
+    return S_OK;
+}
+
+HRESULT CStorageObject::OpenFilePath(const std::wstring& path, bool create, IStorageFile** out) {
+    std::vector<std::wstring> names;
+    HRESULT hr = SplitElementPath(path, names);
+    if (FAILED(hr)) return hr;
+    // Only the file at the end of a path is ever created.
+    *out = OpenParentFolder(names)->OpenChildFile(names.back(), create).detach();
     return S_OK;
 }
 
@@ -207,40 +210,29 @@ STDMETHODIMP CStorageObject::DeleteElement(BSTR name) {
 }
 
 HRESULT CStorageObject::FindElementPath(const std::wstring& path, IStorageElement** out) {
-    size_t separator = path.find(L'\\');
-    if (separator != std::wstring::npos) {
-        std::wstring first = path.substr(0, separator);
-        if (first.empty()) return E_FAIL;
-        return OpenChildFolder(first, false)->FindElementPath(path.substr(separator + 1), out);
-    }
-    std::vector<ChildRecord> children;
-    if (!EnumChildren(*storage_, children)) return FailureOf(*storage_);
-    for (const ChildRecord& child : children) {
-        if (_wcsicmp(child.name.c_str(), path.c_str()) != 0) continue;
-        tools::interface_holder<IUnknown> opened;
-        HRESULT hr = child.is_folder ? OpenFolderPath(path, false, reinterpret_cast<IStorageFolder**>(opened.put()))
-                                     : OpenFilePath(path, false, reinterpret_cast<IStorageFile**>(opened.put()));
-        if (FAILED(hr)) return hr;
-        return opened->QueryInterface(IID_IStorageElement, reinterpret_cast<void**>(out));
-    }
-    return E_NOINTERFACE;
+    std::vector<std::wstring> names;
+    HRESULT hr = SplitElementPath(path, names);
+    if (FAILED(hr)) return hr;
+    Ref folder = OpenParentFolder(names);
+    ChildRecord child;
+    hr = folder->FindChild(names.back(), child);
+    if (hr != S_OK) return hr;
+    // Opened by the name as asked, as an open of it would be.
+    tools::interface_holder<IUnknown> opened;
+    if (child.is_folder) opened.reset(static_cast<IStorageFolder*>(folder->OpenChildFolder(names.back(), false).detach()));
+    else opened.reset(folder->OpenChildFile(names.back(), false).detach());
+    return opened->QueryInterface(IID_IStorageElement, reinterpret_cast<void**>(out));
 }
 
 HRESULT CStorageObject::FindElementInfoPath(const std::wstring& path, IElementInfo** out) {
-    size_t separator = path.find(L'\\');
-    if (separator != std::wstring::npos) {
-        std::wstring first = path.substr(0, separator);
-        if (first.empty()) return E_FAIL;
-        return OpenChildFolder(first, false)->FindElementInfoPath(path.substr(separator + 1), out);
-    }
-    std::vector<ChildRecord> children;
-    if (!EnumChildren(*storage_, children)) return FailureOf(*storage_);
-    for (const ChildRecord& child : children) {
-        if (_wcsicmp(child.name.c_str(), path.c_str()) != 0) continue;
-        *out = CElementInfo::Make(child).detach();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
+    std::vector<std::wstring> names;
+    HRESULT hr = SplitElementPath(path, names);
+    if (FAILED(hr)) return hr;
+    ChildRecord child;
+    hr = OpenParentFolder(names)->FindChild(names.back(), child);
+    if (hr != S_OK) return hr;
+    *out = CElementInfo::Make(child).detach();
+    return S_OK;
 }
 
 STDMETHODIMP CStorageObject::FindElement(BSTR path, IStorageElement** element) {

@@ -6,6 +6,7 @@
 #include <orrisafe.h>
 #include <map>
 #include <string>
+#include <vector>
 #include <tools/interface_holder.h>
 #include "element_object.h"
 #include "element_store.h"
@@ -53,6 +54,11 @@ private:
     ~CStorageObject() override;
 
     Ref OpenChildFolder(const std::wstring& name, bool create);
+    tools::interface_holder<IStorageFile> OpenChildFile(const std::wstring& name, bool create);
+    // The folder that holds the last of names: the open or opened child folders along the others, none created.
+    Ref OpenParentFolder(const std::vector<std::wstring>& names);
+    // The child whose display name is name, as the element's identity compares names; E_NOINTERFACE for none.
+    HRESULT FindChild(const std::wstring& name, ChildRecord& found);
     HRESULT OpenFolderPath(const std::wstring& name, bool create, IStorageFolder** out);
     HRESULT OpenFilePath(const std::wstring& name, bool create, IStorageFile** out);
     HRESULT FindElementPath(const std::wstring& path, IStorageElement** out);

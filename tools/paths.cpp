@@ -12,6 +12,23 @@ std::wstring module_file_path(HMODULE module) {
     return std::wstring(buffer, length < MAX_PATH ? length : MAX_PATH - 1);
 }
 
+std::wstring full_path(const std::wstring& path) {
+    if (path.empty()) return {};
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (!size) return {};
+    std::wstring full(size, L'\0');
+    DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (!length || length >= size) return {};
+    full.resize(length);
+    size = GetLongPathNameW(full.c_str(), nullptr, 0);
+    if (!size) return full;
+    std::wstring long_form(size, L'\0');
+    length = GetLongPathNameW(full.c_str(), long_form.data(), size);
+    if (!length || length >= size) return full;
+    long_form.resize(length);
+    return long_form;
+}
+
 std::wstring path_extension(const wchar_t* path) { return PathFindExtensionW(path); }
 
 std::wstring path_directory(const wchar_t* path) {

@@ -19,6 +19,7 @@
 #include <tools/tests/test_support.h>
 
 #include "object_test_support.h"
+#include <tools/tests/allocation_hooks.h>
 
 using object_testing::bstr;
 using object_testing::name_of;
@@ -141,9 +142,10 @@ TEST_CASE("folders open as one object per name and are created only by VARIANT_T
     REQUIRE(deep);
     CHECK(name_of(deep.get()) == L"2024");
     CHECK(listing(docs.get()) == std::vector<std::wstring>{L"folder 2024"});
-    // A trailing backslash adds nothing; two in a row end the path.
-    CHECK(s.folder(s.root.get(), L"Docs\\", 0).get() == docs.get());
-    CHECK(s.folder(s.root.get(), L"Docs\\\\2024", 0).get() == docs.get());
+    // An empty name after the first is an invalid name, as wherever a path is read; nothing is made on the way.
+    s.folder(s.root.get(), L"Docs\\", 0, STG_E_INVALIDNAME);
+    s.folder(s.root.get(), L"Docs\\\\2024", 0, STG_E_INVALIDNAME);
+    s.folder(s.root.get(), L"New\\\\2024", VARIANT_TRUE, STG_E_INVALIDNAME);
     // No part at all.
     s.folder(s.root.get(), L"", VARIANT_TRUE, E_FAIL);
     s.folder(s.root.get(), L"\\Docs", VARIANT_TRUE, E_FAIL);
@@ -326,7 +328,43 @@ TEST_CASE("elements are found by relative path, opened or only described") {
     CHECK(type == FileElementType);
     CHECK(s.root->FindElementInfo(bstr(L"zzz"), info.put()) == E_NOINTERFACE);
     CHECK_FALSE(info);
+
+    // Paths are read by the one rule of opening: no name at all, or an empty name after one.
+    CHECK(s.root->FindElement(bstr(L"\\a"), found.put()) == E_FAIL);
+    CHECK(s.root->FindElement(bstr(L"a\\\\x.txt"), found.put()) == STG_E_INVALIDNAME);
+    CHECK(s.root->FindElement(bstr(L"a\\"), found.put()) == STG_E_INVALIDNAME);
+    CHECK(s.root->FindElementInfo(bstr(L"a\\\\x.txt"), info.put()) == STG_E_INVALIDNAME);
+    CHECK(s.root->FindElementInfo(bstr(L""), info.put()) == E_FAIL);
+    s.file(s.root.get(), L"a\\\\x.txt", 0, STG_E_INVALIDNAME);
 }
+
+TEST_CASE("names match as element identity matches them, letters beyond A to Z included") {
+    open_storage s;
+    const std::wstring upper = L"\u00c9T\u00c9", lower = L"\u00e9t\u00e9";
+    Folder folder = s.folder(s.root.get(), upper, VARIANT_TRUE);
+    REQUIRE(folder);
+    // One element, so one open object: not a second open that the compound file refuses.
+    CHECK(s.folder(s.root.get(), lower, 0).get() == folder.get());
+    File file = s.file(folder.get(), upper + L".txt", VARIANT_TRUE);
+    REQUIRE(file);
+
+    tools::interface_holder<IElementInfo> info;
+    CHECK(s.root->FindElementInfo(bstr(lower + L"\\" + lower + L".TXT"), info.put()) == S_OK);
+    REQUIRE(info);
+    CHECK(name_of(info.get()) == upper + L".txt");
+    tools::interface_holder<IStorageElement> found;
+    CHECK(s.root->FindElement(bstr(lower), found.put()) == S_OK);
+    REQUIRE(found);
+    CHECK(static_cast<IUnknown*>(found.get()) == static_cast<IUnknown*>(static_cast<IStorageElement*>(folder.get())));
+
+    // Deleting under the other spelling cuts the open file off first.
+    CHECK(folder->DeleteElement(bstr(lower + L".txt")) == S_OK);
+    BSTR name = nullptr;
+    CHECK(object_testing::is_object_gone(file->GetName(&name)));
+    SysFreeString(name);
+    CHECK(listing(folder.get()).empty());
+}
+
 
 TEST_CASE("renaming keeps the element and refuses names that cannot be given") {
     open_storage s;
@@ -407,4 +445,23 @@ TEST_CASE("an element record describes its child with the times in the order acc
     // The record is a copy: changing the original later changes nothing.
     record.name = L"other";
     CHECK(name_of(info.get()) == L"r\u00e9sum\u00e9.txt");
+}
+
+TEST_CASE("a listing that runs out of memory says so, and goes on from the same child afterwards") {
+    open_storage s;
+    const std::wstring name = L"a folder whose name is longer than any short-string buffer";
+    s.folder(s.root.get(), name, VARIANT_TRUE);
+    tools::interface_holder<IElementEnum> elements;
+    REQUIRE(s.root->EnumElements(elements.put()) == S_OK);
+    tools::interface_holder<IElementInfo> info;
+    IElementInfo** out = info.put();
+    HRESULT hr = S_OK;
+    {
+        testing::failing_allocations no_memory;
+        hr = elements->Next(out);
+    }
+    CHECK(hr == E_OUTOFMEMORY);
+    CHECK_FALSE(info);
+    REQUIRE(elements->Next(info.put()) == S_OK);
+    CHECK(name_of(info.get()) == name);
 }

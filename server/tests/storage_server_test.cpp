@@ -12,6 +12,8 @@
 #include <server_class_factory.h>
 #include <storage_server.h>
 #include <tools/interface_holder.h>
+#include <tools/paths.h>
+#include <tools/text.h>
 #include <tools/tests/test_support.h>
 
 #include "object_test_support.h"
@@ -109,6 +111,33 @@ TEST_CASE("every client gets the one root object and every opener of a path the 
     sub.reset();
     again.reset();
     fresh.reset();
+    CHECK_FALSE(s.is_open(s.path));
+    CHECK(object_testing::file_is_free(s.path));
+}
+
+TEST_CASE("one storage file spelled other ways is one open storage") {
+    server_fixture s;
+    Folder first;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), first.put()) == S_OK);
+    std::wstring dir = s.dir.path();
+    std::vector<std::wstring> spellings = {L"server.orrisafe", L".\\SERVER.ORRISAFE",
+                                           dir + L"\\..\\" + tools::path_file_name(dir) + L"\\server.orrisafe",
+                                           dir + L"/server.orrisafe"};
+    wchar_t short_path[MAX_PATH] = {};
+    if (GetShortPathNameW(s.path.c_str(), short_path, MAX_PATH) && s.path != short_path) spellings.push_back(short_path);
+    wchar_t before[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, before);
+    REQUIRE(SetCurrentDirectoryW(dir.c_str()));
+    for (const std::wstring& spelling : spellings) {
+        INFO(tools::to_narrow(spelling));
+        CHECK(s.is_open(spelling));
+        Folder again;
+        CHECK(s.server->OpenStorage(bstr(spelling), again.put()) == S_OK);
+        CHECK(again.get() == first.get());
+    }
+    CHECK(static_cast<CStorageServer*>(s.server.get())->OpenStorages().Size() == 1);
+    CHECK(s.server->CloseStorage(bstr(L"server.orrisafe")) == S_OK);
+    SetCurrentDirectoryW(before);
     CHECK_FALSE(s.is_open(s.path));
     CHECK(object_testing::file_is_free(s.path));
 }
