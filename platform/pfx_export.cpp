@@ -3,13 +3,32 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <new>
 #include <string>
 
 namespace platform {
 namespace {
 
-using bytes = std::vector<unsigned char>;
+// Memory that held key material is wiped before it goes back to the heap, also when a growing buffer moves.
+template <class T>
+struct wiping_allocator {
+    using value_type = T;
+    wiping_allocator() noexcept = default;
+    template <class U>
+    wiping_allocator(const wiping_allocator<U>&) noexcept {}
+    T* allocate(size_t n) { return std::allocator<T>().allocate(n); }
+    void deallocate(T* p, size_t n) noexcept {
+        SecureZeroMemory(p, n * sizeof(T));
+        std::allocator<T>().deallocate(p, n);
+    }
+    template <class U>
+    bool operator==(const wiping_allocator<U>&) const noexcept { return true; }
+};
+
+// Every buffer of the writer is of this one type: the password, the keys derived from it and the private key's
+// plain encoding pass through DER pieces, hashes and temporaries alike.
+using bytes = std::vector<unsigned char, wiping_allocator<unsigned char>>;
 
 constexpr DWORD kdf_rounds = 2048;
 constexpr size_t salt_size = 8;
@@ -27,20 +46,13 @@ void check(BOOL ok) {
     }
 }
 
-// Key material is wiped when it goes.
-struct secret : bytes {
-    using bytes::bytes;
-    secret(const bytes& b) : bytes(b) {}
-    ~secret() {
-        if (!empty()) SecureZeroMemory(data(), size());
-    }
-};
-
 // ---- DER ------------------------------------------------------------------------------------------------
 
 bytes tlv(unsigned char tag, const bytes& content) {
-    bytes out{tag};
     size_t n = content.size();
+    bytes out;
+    out.reserve(2 + sizeof(size_t) + n);
+    out.push_back(tag);
     if (n < 0x80) {
         out.push_back(static_cast<unsigned char>(n));
     } else {
@@ -55,7 +67,10 @@ bytes tlv(unsigned char tag, const bytes& content) {
 }
 
 bytes concat(std::initializer_list<bytes> parts) {
+    size_t n = 0;
+    for (const bytes& p : parts) n += p.size();
     bytes out;
+    out.reserve(n);
     for (const bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
@@ -70,6 +85,7 @@ bytes null_value() { return {0x05, 0x00}; }
 bytes integer(const unsigned char* magnitude, size_t n) {
     while (n > 1 && magnitude[0] == 0) ++magnitude, --n;
     bytes content;
+    content.reserve(n + 1);
     if (n == 0 || (magnitude[0] & 0x80)) content.push_back(0);
     content.insert(content.end(), magnitude, magnitude + n);
     return tlv(0x02, content);
@@ -186,7 +202,7 @@ bytes random_bytes(const provider& prov, size_t n) {
 
 // A raw symmetric key brought in as a plain-text key blob.
 void import_plain_key(const provider& prov, ALG_ID alg, const bytes& material, DWORD flags, key& k) {
-    secret blob(sizeof(BLOBHEADER) + sizeof(DWORD) + material.size());
+    bytes blob(sizeof(BLOBHEADER) + sizeof(DWORD) + material.size());
     BLOBHEADER header{PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, 0, alg};
     DWORD size = static_cast<DWORD>(material.size());
     std::memcpy(blob.data(), &header, sizeof(header));
@@ -224,26 +240,29 @@ bytes des3_cbc_encrypt(const provider& prov, const bytes& key_material, const by
 
 enum class purpose : unsigned char { cipher_key = 1, cipher_iv = 2, mac_key = 3 };
 
-secret derive(const provider& prov, purpose id, const bytes& password, const bytes& salt, DWORD rounds, size_t n) {
+bytes derive(const provider& prov, purpose id, const bytes& password, const bytes& salt, DWORD rounds, size_t n) {
     constexpr size_t v = 64;
     auto stretch = [](const bytes& src) {
         bytes out;
         if (src.empty()) return out;
         size_t len = v * ((src.size() + v - 1) / v);
+        out.reserve(len);
         for (size_t i = 0; i < len; ++i) out.push_back(src[i % src.size()]);
         return out;
     };
-    secret input = stretch(salt);
-    secret stretched_password = stretch(password);
+    bytes stretched_password = stretch(password);
+    bytes input = stretch(salt);
+    input.reserve(input.size() + stretched_password.size());
     input.insert(input.end(), stretched_password.begin(), stretched_password.end());
     const bytes diversifier(v, static_cast<unsigned char>(id));
 
-    secret result;
+    bytes result;
+    result.reserve(n + 20);  // whole SHA-1 blocks
     while (result.size() < n) {
         hash first(prov.get(), CALG_SHA1);
         first.add(diversifier);
         first.add(input);
-        secret a = first.value();
+        bytes a = first.value();
         for (DWORD r = 1; r < rounds; ++r) a = sha1(prov, a);
         result.insert(result.end(), a.begin(), a.end());
         if (result.size() >= n) break;
@@ -257,13 +276,14 @@ secret derive(const provider& prov, purpose id, const bytes& password, const byt
             }
         }
     }
-    result.resize(n);
+    result.erase(result.begin() + n, result.end());
     return result;
 }
 
 // The password as PKCS#12 wants it: big-endian UTF-16 with a two-byte terminator.
-secret bmp_password(const wchar_t* password) {
-    secret out;
+bytes bmp_password(const wchar_t* password) {
+    bytes out;
+    out.reserve(2 * wcslen(password ? password : L"") + 2);
     for (const wchar_t* p = password ? password : L""; *p; ++p) {
         out.push_back(static_cast<unsigned char>((*p >> 8) & 0xFF));
         out.push_back(static_cast<unsigned char>(*p & 0xFF));
@@ -280,8 +300,8 @@ struct sealed {
 
 sealed pbe_encrypt(const provider& prov, const bytes& password, const bytes& plain) {
     bytes salt = random_bytes(prov, salt_size);
-    secret k = derive(prov, purpose::cipher_key, password, salt, kdf_rounds, 24);
-    secret iv = derive(prov, purpose::cipher_iv, password, salt, kdf_rounds, 8);
+    bytes k = derive(prov, purpose::cipher_key, password, salt, kdf_rounds, 24);
+    bytes iv = derive(prov, purpose::cipher_iv, password, salt, kdf_rounds, 8);
     return {sequence({oid(oid_pbe_sha1_3des), sequence({octets(salt), integer(kdf_rounds)})}),
             des3_cbc_encrypt(prov, k, iv, plain)};
 }
@@ -301,7 +321,7 @@ private:
 };
 
 // PKCS#1 RSAPrivateKey from CryptoAPI's private key blob (little-endian numbers after the headers).
-secret rsa_private_key_der(const secret& blob) {
+bytes rsa_private_key_der(const bytes& blob) {
     if (blob.size() < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) fail(static_cast<DWORD>(NTE_BAD_KEY));
     RSAPUBKEY info;
     std::memcpy(&info, blob.data() + sizeof(BLOBHEADER), sizeof(info));
@@ -310,19 +330,19 @@ secret rsa_private_key_der(const secret& blob) {
         fail(static_cast<DWORD>(NTE_BAD_KEY));
     const unsigned char* p = blob.data() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
     auto number = [&p](size_t len) {
-        secret be(p, p + len);
+        bytes be(p, p + len);
         for (size_t i = 0; i < len / 2; ++i) std::swap(be[i], be[len - 1 - i]);
         p += len;
-        return secret(integer(be.data(), be.size()));
+        return bytes(integer(be.data(), be.size()));
     };
-    secret modulus = number(n), prime1 = number(h), prime2 = number(h), exponent1 = number(h),
+    bytes modulus = number(n), prime1 = number(h), prime2 = number(h), exponent1 = number(h),
            exponent2 = number(h), coefficient = number(h), private_exponent = number(n);
-    return secret(sequence({integer(0ul), modulus, integer(info.pubexp), private_exponent, prime1, prime2, exponent1,
+    return bytes(sequence({integer(0ul), modulus, integer(info.pubexp), private_exponent, prime1, prime2, exponent1,
                             exponent2, coefficient}));
 }
 
 // The PKCS#8 PrivateKeyInfo of the certificate's key, or nothing when the certificate names no key.
-bool private_key_info(PCCERT_CONTEXT cert, secret& out) {
+bool private_key_info(PCCERT_CONTEXT cert, bytes& out) {
     DWORD size = 0;
     if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
         if (GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND)) return false;
@@ -343,11 +363,11 @@ bool private_key_info(PCCERT_CONTEXT cert, secret& out) {
     }
     DWORD len = 0;
     check(CryptExportKey(k.get(), 0, PRIVATEKEYBLOB, 0, nullptr, &len));
-    secret blob(len);
+    bytes blob(len);
     check(CryptExportKey(k.get(), 0, PRIVATEKEYBLOB, 0, blob.data(), &len));
     blob.resize(len);
-    secret rsa = rsa_private_key_der(blob);
-    out = secret(sequence({integer(0ul), sequence({oid(oid_rsa_encryption), null_value()}), octets(rsa)}));
+    bytes rsa = rsa_private_key_der(blob);
+    out = bytes(sequence({integer(0ul), sequence({oid(oid_rsa_encryption), null_value()}), octets(rsa)}));
     return true;
 }
 
@@ -359,13 +379,13 @@ bytes local_key_id_attributes(const bytes& id) {
 
 bytes build(HCERTSTORE store, const wchar_t* password_text) {
     provider prov;
-    secret password = bmp_password(password_text);
+    bytes password = bmp_password(password_text);
     bytes cert_bags, key_bags;
 
     PCCERT_CONTEXT cert = nullptr;
     while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr) {
         bytes encoded(cert->pbCertEncoded, cert->pbCertEncoded + cert->cbCertEncoded);
-        secret pkcs8;
+        bytes pkcs8;
         bool has_key;
         try {
             has_key = private_key_info(cert, pkcs8);
@@ -401,7 +421,7 @@ bytes build(HCERTSTORE store, const wchar_t* password_text) {
     bytes authenticated_safe = tlv(0x30, safes);
 
     bytes mac_salt = random_bytes(prov, salt_size);
-    secret mac_key = derive(prov, purpose::mac_key, password, mac_salt, kdf_rounds, 20);
+    bytes mac_key = derive(prov, purpose::mac_key, password, mac_salt, kdf_rounds, 20);
     bytes mac = hmac_sha1(prov, mac_key, authenticated_safe);
 
     return sequence({integer(3ul), sequence({oid(oid_data), explicit0(octets(authenticated_safe))}),
@@ -413,7 +433,8 @@ bytes build(HCERTSTORE store, const wchar_t* password_text) {
 
 bool write_pfx(HCERTSTORE store, const wchar_t* password, std::vector<unsigned char>& blob) {
     try {
-        blob = build(store, password);
+        bytes built = build(store, password);
+        blob.assign(built.begin(), built.end());
         return true;
     } catch (const failure& f) {
         SetLastError(f.code);

@@ -2,10 +2,16 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <cstring>
+
 #include <platform/pfx_export.h>
 #include <tools/certificates.h>
 #include <tools/pfx_import.h>
 #include <tools/win_except.h>
+#include <tools/tests/allocation_hooks.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "key_test_support.h"
 
@@ -38,6 +44,30 @@ struct imported {
         for (auto& c : certs) tools::delete_key_container(c);
     }
 };
+
+// The key's first prime in both byte orders (the key blob's and the PKCS#8 encoding's), 24 bytes of each.
+std::vector<std::vector<unsigned char>> first_prime(PCCERT_CONTEXT cert) {
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider = 0;
+    DWORD spec = 0;
+    BOOL free_provider = FALSE;
+    REQUIRE(CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &provider, &spec, &free_provider));
+    HCRYPTKEY key = 0;
+    REQUIRE(CryptGetUserKey(provider, spec, &key));
+    DWORD size = 0;
+    REQUIRE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size));
+    std::vector<unsigned char> blob(size);
+    REQUIRE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size));
+    CryptDestroyKey(key);
+    if (free_provider) CryptReleaseContext(provider, 0);
+    RSAPUBKEY info;
+    std::memcpy(&info, blob.data() + sizeof(BLOBHEADER), sizeof(info));
+    const unsigned char* prime = blob.data() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + info.bitlen / 8;
+    std::vector<unsigned char> little(prime, prime + info.bitlen / 16), big(little.rbegin(), little.rend());
+    SecureZeroMemory(blob.data(), blob.size());
+    little.resize(24);
+    big.resize(24);
+    return {little, big};
+}
 
 }  // namespace
 
@@ -93,5 +123,31 @@ TEST_CASE("the platform export falls back to our writer where the system cannot 
     CertCloseStore(store, 0);
     REQUIRE(ok);
     imported back(blob, L"secret");
+    CHECK(back.certs.size() == 1);
+}
+
+TEST_CASE("the PKCS#12 writer leaves neither the password nor the private key in the memory it frees") {
+    keytest::self_signed_key key;
+    const wchar_t* password = L"an unmistakable pass phrase";
+    auto patterns = first_prime(key.cert());
+    std::vector<unsigned char> password_bytes;  // as the key derivation takes it: big-endian UTF-16
+    for (const wchar_t* p = password; *p; ++p) password_bytes.insert(password_bytes.end(), {static_cast<unsigned char>(*p >> 8), static_cast<unsigned char>(*p)});
+    patterns.push_back(password_bytes);
+
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    REQUIRE(store);
+    REQUIRE(CertAddCertificateContextToStore(store, key.cert(), CERT_STORE_ADD_NEW, nullptr));
+    tools::byte_buffer blob;
+    bool written = false;
+    int holding = 0;
+    {
+        testing::freed_memory_watch watch(patterns);
+        written = platform::write_pfx(store, password, blob);
+        holding = watch.blocks_holding();
+    }
+    CertCloseStore(store, 0);
+    REQUIRE(written);
+    CHECK(holding == 0);
+    imported back(blob, password);
     CHECK(back.certs.size() == 1);
 }
