@@ -1,4 +1,5 @@
 #include "wizard/wizard_dlg.h"
+#include "wizard/resource_stream.h"
 
 #include "wizard/glass_frame.h"
 #include "wizard/path_rules.h"
@@ -142,19 +143,7 @@ void CWizardDlg::ShowPage(IWizardPage* page, bool back) {
 }
 
 void CWizardDlg::LoadBanner() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(IDB_BANNER), L"PNG");
-    if (!found) return;
-    DWORD size = SizeofResource(instance, found);
-    const void* data = LockResource(LoadResource(instance, found));
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (!data || !block) return;
-    memcpy(GlobalLock(block), data, size);
-    GlobalUnlock(block);
-    if (FAILED(CreateStreamOnHGlobal(block, TRUE, &banner_))) {
-        GlobalFree(block);
-        banner_ = nullptr;
-    }
+    banner_ = ResourceStream(GetModuleHandleW(nullptr), IDB_BANNER, L"PNG").detach();
 }
 
 bool CWizardDlg::on_init_dialog() {
