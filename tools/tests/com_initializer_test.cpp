@@ -11,100 +11,73 @@
 
 namespace {
 
-// The apartment the calling thread joined, or APTTYPE_CURRENT when it joined none.
-APTTYPE apartment_type() {
+// Whether the calling thread joined a single-threaded apartment (0), the multithreaded one (1), or none (-1).
+int apartment() {
     APTTYPE type = APTTYPE_CURRENT;
     APTTYPEQUALIFIER qualifier{};
-    if (CoGetApartmentType(&type, &qualifier) != S_OK || qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA)
-        return APTTYPE_CURRENT;
-    return type;
+    if (CoGetApartmentType(&type, &qualifier) != S_OK || qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA) return -1;
+    return type == APTTYPE_MTA ? 1 : 0;
 }
 
-bool single_threaded(APTTYPE type) { return type == APTTYPE_STA || type == APTTYPE_MAINSTA; }
-
-// What a thread saw; checked on the test's own thread (doctest's checks stay off other threads).
-struct observed {
-    HRESULT outer = E_FAIL, inner = E_FAIL, other = E_FAIL, thrown = S_OK;
-    APTTYPE after_inner = APTTYPE_CURRENT, after_other = APTTYPE_CURRENT, after_all = APTTYPE_MTA;
-    std::wstring description;
-};
-
+// Runs body on a thread of its own; doctest's checks stay on the test's thread.
 template <class Body>
-observed on_own_thread(Body body) {
-    observed seen;
-    std::thread thread([&] { body(seen); });
-    thread.join();
-    return seen;
+void on_own_thread(Body body) {
+    std::thread(body).join();
 }
 
 }  // namespace
 
 TEST_CASE("the COM initialiser joins the thread for its life, nests, and leaves only what it joined") {
-    observed sta = on_own_thread([](observed& seen) {
+    HRESULT outer = E_FAIL, inner = E_FAIL, other = E_FAIL, thrown = S_OK;
+    int after_inner = -1, after_other = -1, after_all = 0;
+    std::wstring description;
+    on_own_thread([&] {
         {
-            tools::com_initializer outer;
-            seen.outer = outer.result();
-            {
-                tools::com_initializer inner;
-                seen.inner = inner.result();
-            }
-            seen.after_inner = apartment_type();
-            {
-                tools::com_initializer other(tools::com_threading::multithreaded);
-                seen.other = other.result();
-                try {
-                    other.check();
-                } catch (const _com_error& e) {
-                    seen.thrown = e.Error();
-                    if (IErrorInfo* info = e.ErrorInfo()) {
-                        BSTR text = nullptr;
-                        if (SUCCEEDED(info->GetDescription(&text)) && text) seen.description = text;
-                        SysFreeString(text);
-                        info->Release();
-                    }
+            tools::com_initializer sta;
+            outer = sta.result();
+            inner = tools::com_initializer().result();
+            after_inner = apartment();
+            tools::com_initializer mta(tools::com_threading::multithreaded);
+            other = mta.result();
+            try {
+                mta.check();
+            } catch (const _com_error& e) {
+                thrown = e.Error();
+                if (IErrorInfo* info = e.ErrorInfo()) {
+                    BSTR text = nullptr;
+                    if (SUCCEEDED(info->GetDescription(&text)) && text) description = text;
+                    SysFreeString(text);
+                    info->Release();
                 }
             }
-            seen.after_other = apartment_type();
+            after_other = apartment();
         }
-        seen.after_all = apartment_type();
+        after_all = apartment();
     });
-    CHECK(sta.outer == S_OK);
-    CHECK(sta.inner == S_FALSE);
-    // The inner one's end undid its own count only.
-    CHECK(single_threaded(sta.after_inner));
-    // Another threading model is refused, thrown with a text that says why, and its end leaves the thread's
-    // apartment as it was.
-    CHECK(sta.other == RPC_E_CHANGED_MODE);
-    CHECK(sta.thrown == RPC_E_CHANGED_MODE);
-    CHECK(sta.description.find(L"single-threaded") != std::wstring::npos);
-    CHECK(single_threaded(sta.after_other));
-    CHECK(sta.after_all == APTTYPE_CURRENT);
+    CHECK(outer == S_OK);
+    CHECK(inner == S_FALSE);
+    CHECK(after_inner == 0);  // the nested one undid its own count only
+    // Another threading model is refused, thrown with a text that says why, and leaves the apartment as it was.
+    CHECK(other == RPC_E_CHANGED_MODE);
+    CHECK(thrown == RPC_E_CHANGED_MODE);
+    CHECK(description.find(L"single-threaded") != std::wstring::npos);
+    CHECK(after_other == 0);
+    CHECK(after_all == -1);
 
-    observed mta = on_own_thread([](observed& seen) {
-        tools::com_initializer outer(tools::com_threading::multithreaded);
-        seen.outer = outer.result();
-        seen.after_inner = apartment_type();
+    HRESULT ole_on_mta = S_OK, clipboard = CO_E_NOTINITIALIZED;
+    on_own_thread([&] {
+        tools::com_initializer mta(tools::com_threading::multithreaded);
+        ole_on_mta = tools::com_initializer(tools::com_threading::ole).result();
+    });
+    on_own_thread([&] {
         tools::com_initializer ole(tools::com_threading::ole);
-        seen.other = ole.result();
+        outer = ole.result();
+        // OLE's own services answer: the clipboard is there.
+        IDataObject* data = nullptr;
+        clipboard = OleGetClipboard(&data);
+        if (data) data->Release();
     });
-    CHECK(mta.outer == S_OK);
-    CHECK(mta.after_inner == APTTYPE_MTA);
-    CHECK(mta.other == RPC_E_CHANGED_MODE);
-
-    observed ole = on_own_thread([](observed& seen) {
-        {
-            tools::com_initializer outer(tools::com_threading::ole);
-            seen.outer = outer.result();
-            seen.after_inner = apartment_type();
-            // OLE's own services answer: the clipboard is there.
-            IDataObject* data = nullptr;
-            seen.inner = OleGetClipboard(&data);
-            if (data) data->Release();
-        }
-        seen.after_all = apartment_type();
-    });
-    CHECK(ole.outer == S_OK);
-    CHECK(single_threaded(ole.after_inner));
-    CHECK(ole.inner != CO_E_NOTINITIALIZED);
-    CHECK(ole.after_all == APTTYPE_CURRENT);
+    CHECK(ole_on_mta == RPC_E_CHANGED_MODE);
+    CHECK(outer == S_OK);
+    CHECK(clipboard != CO_E_NOTINITIALIZED);
 }
