@@ -2,15 +2,16 @@
 
 #include <server/idl/storage_identities.h>
 #include <tools/com_error.h>
+#include "storage_shell_folder.h"
 
 namespace shell {
 
 namespace {
 
-// The folder, the property sheet, the context menu and the overlays come with their own issues; each then
-// names its creation function here.
+// The property sheet, the context menu and the overlays come with their own code; each then names its creation
+// function here.
 const ShellClass classes[] = {
-    {&CLSID_StorageShellFolder, nullptr},  {&CLSID_StoragePropSheet, nullptr},
+    {&CLSID_StorageShellFolder, &CreateStorageShellFolder},  {&CLSID_StoragePropSheet, nullptr},
     {&CLSID_StorageContextMenu, nullptr},  {&CLSID_FrozenOverlay, nullptr},
     {&CLSID_InaccessibleOverlay, nullptr}, {&CLSID_KeyOverlay, nullptr},
 };

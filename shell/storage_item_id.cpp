@@ -33,7 +33,9 @@ const StorageItem* GetStorageItem(const ITEMIDLIST* item) {
     return reinterpret_cast<const StorageItem*>(reinterpret_cast<const BYTE*>(item) + 2);
 }
 
-CIdList BuildStorageItemId(IElementInfo* info) {
+namespace {
+
+CIdList build_record(IElementInfo* info, const long* known_type) {
     tools::bstr name = GetNameOrThrow(info);
     size_t n = name.length();
     size_t cb = StorageItemIdMinimum + 2 * n;
@@ -45,10 +47,16 @@ CIdList BuildStorageItemId(IElementInfo* info) {
     USHORT length = static_cast<USHORT>(cb);
     std::memcpy(p, &length, 2);
     std::memcpy(p + 2, &StorageItemSignature, sizeof(GUID));
-    DWORD type = static_cast<DWORD>(GetTypeOrThrow(info));
+    DWORD type = static_cast<DWORD>(known_type ? *known_type : GetTypeOrThrow(info));
     std::memcpy(p + 18, &type, 4);
     UINT64 size = GetSizeOrThrow(info);
     std::memcpy(p + 22, &size, 8);
     if (n) std::memcpy(p + name_offset, static_cast<BSTR>(name), 2 * n);
     return CIdList(reinterpret_cast<ITEMIDLIST*>(record.release()));
 }
+
+}  // namespace
+
+CIdList BuildStorageItemId(IElementInfo* info) { return build_record(info, nullptr); }
+
+CIdList BuildStorageItemId(IElementInfo* info, long type) { return build_record(info, &type); }

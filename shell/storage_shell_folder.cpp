@@ -8,19 +8,14 @@
 #include <tools/com_error.h>
 #include <tools/hresult.h>
 #include "message_boxes.h"
+#include "shell_browser.h"
 #include "storage_freeze_query.h"
 #include "storage_item_id.h"
+#include "storage_item_path.h"
 #include "storage_key_map.h"
 #include "storage_unlock.h"
+#include "worker_references.h"
 #include "worker_thread.h"
-
-namespace {
-
-const ITEMIDLIST* next_item(const ITEMIDLIST* item) {
-    return reinterpret_cast<const ITEMIDLIST*>(reinterpret_cast<const BYTE*>(item) + item->mkid.cb);
-}
-
-}  // namespace
 
 CStorageShellFolder::CStorageShellFolder() : root_(true), creating_thread_id_(GetCurrentThreadId()) {}
 
@@ -28,30 +23,82 @@ CStorageShellFolder::CStorageShellFolder(const GUID& storage_id, IStorageFolder*
                                          const ITEMIDLIST* storage_root)
     : root_(false),
       inherited_storage_id_(storage_id),
-      root_server_folder_(tools::interface_holder<IStorageFolder>::add_ref(root_server_folder)),
       storage_root_(CIdList::Clone(storage_root)),
-      creating_thread_id_(GetCurrentThreadId()) {}
+      creating_thread_id_(GetCurrentThreadId()) {
+    if (root_server_folder) {
+        shell::AddRefOnWorker(root_server_folder);
+        root_server_folder_.reset(root_server_folder);
+    }
+}
 
-CStorageShellFolder::~CStorageShellFolder() {
-    if (holds_key_reference_) {
+CStorageShellFolder::~CStorageShellFolder() { CloseFolder(); }
+
+IUnknown* CreateStorageShellFolder(std::vector<IID>* interfaces) {
+    auto* folder = new CStorageShellFolder();
+    if (interfaces) {
+        *interfaces = CStorageShellFolder::Interfaces();
+        interfaces->push_back(IID_IUnknown);
+    }
+    return static_cast<IShellFolder2*>(folder);
+}
+
+std::vector<IID> CStorageShellFolder::Interfaces() {
+    return {IID_IPersistFolder2, IID_IShellFolder2, IID_IObjectWithSite};
+}
+
+void* CStorageShellFolder::query_own_interface(REFIID iid) {
+    if (IsEqualIID(iid, IID_IShellFolder)) return static_cast<IShellFolder*>(this);
+    if (IsEqualIID(iid, IID_IPersistFolder2) || IsEqualIID(iid, IID_IPersistFolder) || IsEqualIID(iid, IID_IPersist))
+        return static_cast<IPersistFolder2*>(this);
+    if (IsEqualIID(iid, IID_IObjectWithSite)) return static_cast<IObjectWithSite*>(this);
+    return nullptr;
+}
+
+void CStorageShellFolder::CloseFolder() noexcept {
+    if (InterlockedExchange(&holds_key_reference_, 0)) {
         try {
             CStorageKeyMap::Instance().Release(GetFolderStorageId());
         } catch (...) {
         }
-        holds_key_reference_ = false;
     }
+    absolute_.reset();
+    storage_root_.reset();
+    creating_thread_proxy_.reset();
+    site_.reset();
     // The server folders belong to the worker's apartment: they are released there. Should the worker be gone,
     // they are left as they are rather than released on a thread they do not belong to.
-    if (owner_thread_id_ == shell::unbound_thread_id || owner_thread_id_ == GetCurrentThreadId()) return;
+    const DWORD worker = owner_thread_id_ != shell::unbound_thread_id ? owner_thread_id_ : shell::WorkerThreadId();
+    auto release = [&] {
+        server_folder_.reset();
+        root_server_folder_.reset();
+    };
+    if (!server_folder_ && !root_server_folder_) return;
+    if (worker == 0 || worker == GetCurrentThreadId()) {
+        release();
+        return;
+    }
     try {
-        shell::ForwardToOwner(owner_thread_id_, [&] {
-            server_folder_.reset();
-            root_server_folder_.reset();
-        });
+        shell::ForwardToOwner(worker, release);
     } catch (...) {
         server_folder_.detach();
         root_server_folder_.detach();
     }
+}
+
+ContentKey CStorageShellFolder::GetStorageKey() { return CStorageKeyMap::Instance().Find(GetFolderStorageId()); }
+
+HWND CStorageShellFolder::GetFolderOwnerWindow(HWND window) { return shell::GetFolderOwnerWindow(window, site_.get()); }
+
+void CStorageShellFolder::RefreshView(HWND window) {
+    if (site_)
+        shell::RefreshFolderView(site_.get(), window);
+    else
+        shell::RefreshWindowView(window);
+}
+
+CIdList CStorageShellFolder::FullIdListOf(const ITEMIDLIST* item) const {
+    if (!absolute_) _com_issue_error(E_FAIL);
+    return CombineIdLists(absolute_.get(), item);
 }
 
 void CStorageShellFolder::BindToWorker() { shell::EnsureWorkerThread(owner_thread_id_); }
@@ -92,7 +139,7 @@ tools::interface_holder<IStorageFolder> CStorageShellFolder::OpenRootOnWorker(co
     const GUID id = GetStorageId(folder.get());
     try {
         UnlockStorage(nullptr, folder.get(), id);
-        holds_key_reference_ = true;
+        holds_key_reference_ = 1;
     } catch (const _com_error& e) {
         // No key unlocks the storage: it opens all the same, and what needs the key is refused.
         if (e.Error() != E_ACCESSDENIED) throw;
@@ -106,12 +153,7 @@ tools::interface_holder<IStorageFolder> CStorageShellFolder::OpenSubFolderOnWork
     if (last->type != FolderElementType) _com_issue_error(E_FAIL);
     const ITEMIDLIST* below = platform::id_list_child(storage_root_.get(), absolute);
     if (!below || below->mkid.cb == 0 || !root_server_folder_) _com_issue_error(E_FAIL);
-    std::wstring relative;
-    for (const ITEMIDLIST* item = below; item->mkid.cb != 0; item = next_item(item)) {
-        if (!relative.empty()) relative += L'\\';
-        relative += GetStorageItem(item)->name;
-    }
-    return OpenFolderOrThrow(root_server_folder_.get(), tools::bstr(relative), VARIANT_FALSE);
+    return OpenFolderOrThrow(root_server_folder_.get(), tools::bstr(RelativePathText(below)), VARIANT_FALSE);
 }
 
 GUID CStorageShellFolder::GetFolderStorageId() {
@@ -137,17 +179,5 @@ tools::interface_holder<IStorageFolder> CStorageShellFolder::GetServer() {
 }
 
 tools::interface_holder<IStorageFolder> CStorageShellFolder::UnmarshalServerFolder() {
-    auto stream = shell::ForwardToOwner(owner_thread_id_, [&] {
-        return shell::MarshalToStream(IID_IStorageFolder, server_folder_.get());
-    });
-    tools::interface_holder<IStorageFolder> proxy;
-    HRESULT hr = CoUnmarshalInterface(stream.get(), IID_IStorageFolder, proxy.put_void());
-    if (FAILED(hr)) {
-        // The packet still holds a reference on the worker's folder.
-        LARGE_INTEGER start{};
-        stream->Seek(start, STREAM_SEEK_SET, nullptr);
-        CoReleaseMarshalData(stream.get());
-        _com_issue_error(hr);
-    }
-    return proxy;
+    return shell::MarshalForCaller(server_folder_.get());
 }

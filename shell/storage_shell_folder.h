@@ -1,30 +1,73 @@
-// The namespace folder that shows the inside of a storage file, or of a folder element inside it. This is the
-// folder's side toward the storage server: its connection members, the opening of its storage or sub-folder on
-// the worker thread, its storage identifier, and its server folder handed to the thread that asks. The
-// namespace interfaces (IShellFolder2, IPersistFolder2, menus, drop target) are added with the folder itself.
+// The namespace folder that shows the inside of a storage file, or of a folder element inside it, as a browsable
+// folder of the shell. One object serves one level: the class factory makes the folder of a storage file, which
+// IPersistFolder::Initialize binds to the file's ID list; BindToObject makes the deeper levels. Every question
+// about elements goes to the storage server, on the worker thread that owns the connection or through a proxy of
+// the calling thread; items are our own item IDs.
 #pragma once
 #include <windows.h>
 #include <shlobj.h>
 #include <orrisafe.h>
+#include <vector>
 
+#include <tools/com_object.h>
 #include <tools/interface_holder.h>
+#include "content_key.h"
 #include "cross_thread_call.h"
 #include "id_list.h"
 #include "module_lock.h"
 
-class CStorageShellFolder {
+class CStorageShellFolder : public tools::com_object<IShellFolder2>, public IPersistFolder2, public IObjectWithSite {
 public:
     // The folder of a storage file (root) that the class factory makes.
     CStorageShellFolder();
     // A folder element inside a storage, below the storage file's ID list, made by its parent folder with what
-    // the parent knows of the storage (its root folder on the server, its identifier).
+    // the parent knows of the storage (its root folder on the server, on which a reference is taken on the worker,
+    // and its identifier).
     CStorageShellFolder(const GUID& storage_id, IStorageFolder* root_server_folder, const ITEMIDLIST* storage_root);
-    CStorageShellFolder(const CStorageShellFolder&) = delete;
-    CStorageShellFolder& operator=(const CStorageShellFolder&) = delete;
-    virtual ~CStorageShellFolder();
+    ~CStorageShellFolder() override;
 
-    // Binds the folder to the worker thread (starting it when needed); IPersistFolder::Initialize does this
-    // before OpenStorage.
+    // The interfaces the folder answers besides IUnknown, in the order registration lists them (the menus and the drop
+    // target join them with their own code).
+    static std::vector<IID> Interfaces();
+
+    // IUnknown, one for all the folder's interfaces.
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return com_object::QueryInterface(iid, out); }
+    STDMETHODIMP_(ULONG) AddRef() override { return com_object::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return com_object::Release(); }
+
+    // IPersist, IPersistFolder, IPersistFolder2
+    STDMETHODIMP GetClassID(CLSID* clsid) override;
+    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE absolute) override;
+    STDMETHODIMP GetCurFolder(PIDLIST_ABSOLUTE* out) override;
+
+    // IShellFolder
+    STDMETHODIMP ParseDisplayName(HWND window, IBindCtx* context, LPWSTR text, ULONG* eaten, PIDLIST_RELATIVE* out,
+                                  ULONG* attributes) override;
+    STDMETHODIMP EnumObjects(HWND window, SHCONTF flags, IEnumIDList** out) override;
+    STDMETHODIMP BindToObject(PCUIDLIST_RELATIVE item, IBindCtx* context, REFIID iid, void** out) override;
+    STDMETHODIMP BindToStorage(PCUIDLIST_RELATIVE item, IBindCtx* context, REFIID iid, void** out) override;
+    STDMETHODIMP CompareIDs(LPARAM how, PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b) override;
+    STDMETHODIMP CreateViewObject(HWND owner, REFIID iid, void** out) override;
+    STDMETHODIMP GetAttributesOf(UINT count, PCUITEMID_CHILD_ARRAY items, SFGAOF* flags) override;
+    STDMETHODIMP GetUIObjectOf(HWND owner, UINT count, PCUITEMID_CHILD_ARRAY items, REFIID iid, UINT* reserved,
+                               void** out) override;
+    STDMETHODIMP GetDisplayNameOf(PCUITEMID_CHILD item, SHGDNF flags, STRRET* out) override;
+    STDMETHODIMP SetNameOf(HWND window, PCUITEMID_CHILD item, LPCWSTR name, SHGDNF flags, PITEMID_CHILD* out) override;
+
+    // IShellFolder2
+    STDMETHODIMP GetDefaultSearchGUID(GUID* out) override;
+    STDMETHODIMP EnumSearches(IEnumExtraSearch** out) override;
+    STDMETHODIMP GetDefaultColumn(DWORD reserved, ULONG* sort, ULONG* display) override;
+    STDMETHODIMP GetDefaultColumnState(UINT column, SHCOLSTATEF* flags) override;
+    STDMETHODIMP GetDetailsEx(PCUITEMID_CHILD item, const SHCOLUMNID* column, VARIANT* out) override;
+    STDMETHODIMP GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* out) override;
+    STDMETHODIMP MapColumnToSCID(UINT column, SHCOLUMNID* out) override;
+
+    // IObjectWithSite
+    STDMETHODIMP SetSite(IUnknown* site) override;
+    STDMETHODIMP GetSite(REFIID iid, void** out) override;
+
+    // Binds the folder to the worker thread (starting it when needed); Initialize does this before OpenStorage.
     void BindToWorker();
 
     // Opens the folder's element on the server, once: a second call returns S_OK and keeps the first list.
@@ -36,22 +79,41 @@ public:
 
     // The storage's identifier: handed down to a sub-folder, read once from the storage by a root folder.
     GUID GetFolderStorageId();
+    // The storage's unlocked content key; the COM error E_ACCESSDENIED while it is not unlocked.
+    ContentKey GetStorageKey();
 
     // The folder's server folder as an interface usable on the calling thread: the worker's own, a proxy kept
     // for the thread that made the folder, or a new proxy for any other thread. No server folder: the COM
     // error E_NOINTERFACE.
     tools::interface_holder<IStorageFolder> GetServer();
 
+    // Lets go of what the folder holds, once its view is gone: the reference on its storage's content key, its
+    // ID lists, its site and its server folders (released on the worker). Each step ignores its own failure; the
+    // destructor runs it too, and a step already done is not done again.
+    void CloseFolder() noexcept;
+
     bool IsRoot() const noexcept { return root_; }
     // The folder's full ID list once it is open, else null.
     const ITEMIDLIST* AbsoluteIdList() const noexcept { return absolute_.get(); }
-    bool HoldsKeyReference() const noexcept { return holds_key_reference_; }
+    // The ID list of the storage file: a root folder's own list, a sub-folder's inherited one.
+    const ITEMIDLIST* StorageRootIdList() const noexcept { return root_ ? absolute_.get() : storage_root_.get(); }
+    bool HoldsKeyReference() const noexcept { return holds_key_reference_ != 0; }
+    // The window that owns the folder's boxes: the one given, else the window of the site's browser, else the
+    // calling thread's active window.
+    HWND GetFolderOwnerWindow(HWND window);
+    // The site's browser when there is a site, else the window's; its active view is refreshed.
+    void RefreshView(HWND window);
 
 protected:
+    void* query_own_interface(REFIID iid) override;
+
     HRESULT OpenStorageOnWorker(const ITEMIDLIST* absolute);
     tools::interface_holder<IStorageFolder> OpenRootOnWorker(const ITEMIDLIST* absolute, bool& connected);
     tools::interface_holder<IStorageFolder> OpenSubFolderOnWorker(const ITEMIDLIST* absolute);
     tools::interface_holder<IStorageFolder> UnmarshalServerFolder();
+    // The full list of an item of this folder (the folder's own list followed by item); E_FAIL before it is open.
+    CIdList FullIdListOf(const ITEMIDLIST* item) const;
+    void RenameItem(HWND window, const ITEMIDLIST* item, const wchar_t* name, SHGDNF flags, ITEMIDLIST** out);
 
     // First, so that it is given back last, after everything else of the folder is gone.
     shell::CModuleLock module_lock_;
@@ -65,8 +127,33 @@ protected:
     CIdList storage_root_;
     const DWORD creating_thread_id_;
     tools::interface_holder<IStorageFolder> creating_thread_proxy_;
-    bool holds_key_reference_ = false;
+    tools::interface_holder<IUnknown> site_;
+    volatile LONG holds_key_reference_ = 0;
 };
+
+// A new folder of a storage file with one reference, as the class factory hands it out; interfaces, when given,
+// receives what registration records for the class (the folder's interfaces, then IUnknown).
+IUnknown* CreateStorageShellFolder(std::vector<IID>* interfaces);
+
+// The folder's four columns: title, width in characters.
+struct FolderColumn {
+    const char* title;
+    int width;
+};
+inline constexpr FolderColumn folder_columns[] = {{"Name", 40}, {"Size", 10}, {"Type", 20}, {"Comment", 40}};
+
+// The texts of the folder's columns for one item.
+// Files: the size in kilobytes, 0 for an empty file, 1 up to 1024 bytes, else size / 1024 + 1, and " Kb".
+std::wstring SizeColumnText(ULONGLONG size);
+// The element's comment as the column shows it: empty without one; longer than 100 characters cut to 97 and
+// "..."; line breaks as blanks. The comment is deciphered with the storage's key.
+std::wstring GetCommentColumnText(CStorageShellFolder& folder, IStorageElement* element);
+// The type text of an item's record: a folder's or its file name's.
+std::wstring ItemRecordTypeText(const struct StorageItem& item);
+
+// The attribute masks GetAttributesOf keeps for folders and for anything else.
+inline constexpr SFGAOF folder_item_attributes = 0xA8000173;
+inline constexpr SFGAOF file_item_attributes = 0x00000073;
 
 // The box a root folder shows when the server cannot be reached.
 inline constexpr wchar_t server_not_found_text[] =

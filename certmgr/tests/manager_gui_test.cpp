@@ -76,15 +76,7 @@ private:
     HHOOK hook_;
 };
 
-std::wstring cell(HWND list, int row, int column) {
-    wchar_t text[256] = L"";
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = 256;
-    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
+std::wstring cell(HWND list, int row, int column) { return testing::list_view_text(list, row, column); }
 
 int row_of(HWND list, const std::wstring& name) {
     int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));

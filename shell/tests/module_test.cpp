@@ -5,6 +5,7 @@
 
 #include <server/idl/storage_identities.h>
 #include <server/tests/service_fixture.h>
+#include <shell/class_table.h>
 #include <tools/interface_holder.h>
 
 namespace {
@@ -62,11 +63,21 @@ TEST_CASE("class objects: the six classes have one, others none, and each holds 
         tools::interface_holder<IClassFactory> factory;
         REQUIRE(dll.get_class_object(clsid, IID_IClassFactory, factory.put_void()) == S_OK);
         CHECK(dll.can_unload() == S_FALSE);
-        // No class is whole yet: each answers that it is not available, aggregating or not.
-        tools::interface_holder<IUnknown> object;
-        CHECK(factory->CreateInstance(nullptr, IID_IUnknown, object.put_void()) == CLASS_E_CLASSNOTAVAILABLE);
-        CHECK_FALSE(object);
-        CHECK(factory->CreateInstance(factory.get(), IID_IUnknown, object.put_void()) == CLASS_E_CLASSNOTAVAILABLE);
+        // A class that is whole makes its object, which holds the module while it lives; the others answer that
+        // they are not available. The outer unknown is not looked at.
+        const bool whole = shell::FindShellClass(clsid)->create != nullptr;
+        for (IUnknown* outer : {static_cast<IUnknown*>(nullptr), static_cast<IUnknown*>(factory.get())}) {
+            tools::interface_holder<IUnknown> object;
+            HRESULT made = factory->CreateInstance(outer, IID_IUnknown, object.put_void());
+            CHECK(made == (whole ? S_OK : CLASS_E_CLASSNOTAVAILABLE));
+            CHECK(!!object == whole);
+            tools::interface_holder<IUnknown> other;
+            if (whole) CHECK(factory->CreateInstance(outer, IID_IStream, other.put_void()) == E_NOINTERFACE);
+            factory.reset();
+            CHECK(dll.can_unload() == (whole ? S_FALSE : S_OK));
+            object.reset();
+            REQUIRE(dll.get_class_object(clsid, IID_IClassFactory, factory.put_void()) == S_OK);
+        }
         CHECK(factory->CreateInstance(nullptr, IID_IUnknown, nullptr) == E_POINTER);
         factory.reset();
         CHECK(dll.can_unload() == S_OK);

@@ -1,6 +1,7 @@
 #include "storage_fixture.h"
 
 #include <doctest.h>
+#include <shlobj.h>
 #include <tools/pfx_import.h>
 
 namespace shell_testing {
@@ -32,6 +33,30 @@ installed_key::installed_key(const tools::byte_buffer& pfx) {
 installed_key::~installed_key() {
     CertDeleteCertificateFromStore(added_.detach());
     tools::delete_key_container(cert_);
+}
+
+namespace {
+constexpr wchar_t advanced_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
+}
+
+extensions_shown_as::extensions_shown_as(bool shown) {
+    DWORD size = sizeof(old_);
+    had_ = RegGetValueW(HKEY_CURRENT_USER, advanced_key, L"HideFileExt", RRF_RT_REG_DWORD, nullptr, &old_, &size) ==
+           ERROR_SUCCESS;
+    for (DWORD hide : {0u, 1u}) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, advanced_key, L"HideFileExt", REG_DWORD, &hide, sizeof(hide));
+        SHELLFLAGSTATE state{};
+        SHGetSettings(&state, SSF_SHOWEXTENSIONS);
+        if (!!state.fShowExtensions == shown) return;
+    }
+    FAIL("the extension setting cannot be changed");
+}
+
+extensions_shown_as::~extensions_shown_as() {
+    if (had_)
+        RegSetKeyValueW(HKEY_CURRENT_USER, advanced_key, L"HideFileExt", REG_DWORD, &old_, sizeof(old_));
+    else
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, advanced_key, L"HideFileExt");
 }
 
 }  // namespace shell_testing

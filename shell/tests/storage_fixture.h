@@ -30,4 +30,18 @@ private:
     tools::auto_cert_context added_;
 };
 
+// The shell's setting that hides file name extensions, as the folder reads it, for the object's life (Wine reads its
+// registry value the other way round from Windows, so the value is chosen by what the setting then says).
+class extensions_shown_as {
+public:
+    explicit extensions_shown_as(bool shown);
+    ~extensions_shown_as();
+    extensions_shown_as(const extensions_shown_as&) = delete;
+    extensions_shown_as& operator=(const extensions_shown_as&) = delete;
+
+private:
+    DWORD old_ = 0;
+    bool had_ = false;
+};
+
 }  // namespace shell_testing

@@ -36,49 +36,11 @@ using namespace shell_testing;
 
 namespace {
 
-// Answers every box captioned "Orrisafe" that comes up while it lives, and keeps their texts.
-class box_answerer {
-public:
-    box_answerer() : thread_([this] { run(); }) {}
-    ~box_answerer() {
-        stop_ = true;
-        thread_.join();
-    }
-    std::vector<std::wstring> texts() {
-        Sleep(300);  // a box that is still coming
-        return texts_;
-    }
-
-private:
-    void run() {
-        while (!stop_) {
-            // Message boxes only: the password prompt has a caption of the same name.
-            HWND box = WaitForWindow(L"Orrisafe", [](HWND w) { return !GetDlgItem(w, IDC_INPUT_MASKED); }, 100);
-            if (!box) continue;
-            texts_.push_back(BoxText(box));
-            Press(box, IDOK);
-            WaitUntilGone(box, 5000);
-        }
-    }
-    std::atomic<bool> stop_{false};
-    std::vector<std::wstring> texts_;
-    std::thread thread_;
-};
-
 CIdList path_id_list(const std::wstring& path) {
     return CIdList(SHSimpleIDListFromPath(path.c_str()));
 }
 
 CIdList combined(const ITEMIDLIST* a, const ITEMIDLIST* b) { return CIdList(ILCombine(a, b)); }
-
-HRESULT failure_of(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const _com_error& e) {
-        return e.Error();
-    }
-    return S_OK;
-}
 
 // A folder element's item ID, as the folder's listing builds it.
 CIdList item_of(IStorageFolder* root, const std::wstring& relative_path) {
@@ -210,7 +172,7 @@ TEST_CASE("storage folders against the installed service") {
         locked.BindToWorker();
         REQUIRE(locked.OpenStorage(path_id_list(plain).get()) == S_OK);
         CHECK_FALSE(locked.HoldsKeyReference());
-        CHECK(failure_of([&] { map.Find(locked.GetFolderStorageId()); }) == E_ACCESSDENIED);
+        CHECK(testing::raised([&] { map.Find(locked.GetFolderStorageId()); }) == E_ACCESSDENIED);
         map.Remove(folder.GetFolderStorageId());
     }
 
@@ -240,7 +202,7 @@ TEST_CASE("storage folders against the installed service") {
         early.BindToWorker();
         CIdList later_list = path_id_list(later);
         CHECK(FAILED(early.OpenStorage(later_list.get())));
-        CHECK(failure_of([&] { early.GetServer(); }) == E_NOINTERFACE);
+        CHECK(testing::raised([&] { early.GetServer(); }) == E_NOINTERFACE);
         MakeStorage(dir, L"later", SeparateFile, pfx);
         CHECK(early.OpenStorage(later_list.get()) == S_OK);
         CHECK(IsRootOrThrow(early.GetServer().get()));

@@ -11,39 +11,13 @@
 #include <shell/storage_item_id.h>
 #include <tools/com_error.h>
 
+#include <tools/tests/test_support.h>
+
+#include "item_id_fixture.h"
+
+using shell_testing::info_stand_in;
+
 namespace {
-
-// An element as the server describes it; a type query that fails when asked to.
-class info_stand_in final : public IElementInfo {
-public:
-    info_stand_in(std::wstring name, long type, UINT64 size, HRESULT type_result = S_OK)
-        : name_(std::move(name)), type_(type), size_(size), type_result_(type_result) {}
-    STDMETHODIMP QueryInterface(REFIID, void** out) override {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetType(long* type) override {
-        *type = type_;
-        return type_result_;
-    }
-    STDMETHODIMP GetName(BSTR* name) override {
-        *name = name_.empty() ? nullptr : SysAllocStringLen(name_.data(), static_cast<UINT>(name_.size()));
-        return S_OK;
-    }
-    STDMETHODIMP GetTimes(ElementTimes*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetSize(UINT64* size) override {
-        *size = size_;
-        return S_OK;
-    }
-
-private:
-    std::wstring name_;
-    long type_;
-    UINT64 size_;
-    HRESULT type_result_;
-};
 
 std::vector<BYTE> bytes_of(const CIdList& list) {
     const BYTE* p = reinterpret_cast<const BYTE*>(list.get());
@@ -51,12 +25,7 @@ std::vector<BYTE> bytes_of(const CIdList& list) {
 }
 
 HRESULT raised_by_get(const void* record) {
-    try {
-        GetStorageItem(static_cast<const ITEMIDLIST*>(record));
-    } catch (const _com_error& e) {
-        return e.Error();
-    }
-    return S_OK;
+    return testing::raised([&] { GetStorageItem(static_cast<const ITEMIDLIST*>(record)); });
 }
 
 }  // namespace

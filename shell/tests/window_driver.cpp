@@ -1,5 +1,7 @@
 #include "window_driver.h"
 
+#include <shell/input_prompt_resources.h>
+
 namespace shell_testing {
 
 namespace {
@@ -46,6 +48,32 @@ std::wstring BoxText(HWND box) {
 
 void Press(HWND dialog, int id) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+box_answerer::box_answerer() : thread_([this] { run(); }) {}
+
+box_answerer::~box_answerer() {
+    stop_ = true;
+    thread_.join();
+}
+
+std::vector<std::wstring> box_answerer::texts() {
+    Sleep(300);
+    std::lock_guard<std::mutex> hold(lock_);
+    return texts_;
+}
+
+void box_answerer::run() {
+    while (!stop_) {
+        HWND box = WaitForWindow(L"Orrisafe", [](HWND w) { return !GetDlgItem(w, IDC_INPUT_MASKED); }, 100);
+        if (!box) continue;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            texts_.push_back(BoxText(box));
+        }
+        Press(box, IDOK);
+        WaitUntilGone(box, 5000);
+    }
 }
 
 }  // namespace shell_testing

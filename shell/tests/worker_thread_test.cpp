@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <map>
+#include <string>
 #include <new>
 #include <stdexcept>
 #include <thread>
@@ -12,7 +13,10 @@
 
 #include <shell/cross_thread_call.h>
 #include <shell/thread_mailbox.h>
+#include <shell/worker_references.h>
 #include <shell/worker_thread.h>
+#include <tools/com_initializer.h>
+#include <tools/com_object.h>
 #include <tools/com_error.h>
 #include <tools/win_except.h>
 
@@ -44,6 +48,20 @@ LRESULT CALLBACK answering_window(HWND window, UINT message, WPARAM wparam, LPAR
     if (message == WM_APP) return static_cast<LRESULT>(wparam * 6);
     return DefWindowProcW(window, message, wparam, lparam);
 }
+
+// Counts its references and notes the thread of each change.
+class reference_witness final : public tools::com_object<IUnknown> {
+public:
+    STDMETHODIMP_(ULONG) AddRef() override {
+        threads.push_back(GetCurrentThreadId());
+        return com_object::AddRef();
+    }
+    STDMETHODIMP_(ULONG) Release() override {
+        threads.push_back(GetCurrentThreadId());
+        return com_object::Release();
+    }
+    std::vector<DWORD> threads;
+};
 
 }  // namespace
 
@@ -235,4 +253,39 @@ TEST_CASE("stopping a busy worker ends it within about a second, and its caller 
     StartWorkerThread(false);
     CHECK(GetTickCount() - start < 500);
     CHECK(WorkerThreadId() == 0);
+}
+
+TEST_CASE("references of the worker's objects change on the worker; its interfaces reach other threads as proxies") {
+    tools::com_initializer com;
+    const DWORD owner = bound_object();
+    reference_witness witness;
+    AddRefOnWorker(&witness);
+    ReleaseOnWorker(&witness);
+    AddRefOnWorker(nullptr);
+    CHECK(witness.threads == std::vector<DWORD>{owner, owner});
+
+    // A stream made on the worker, written there and read here through its proxy.
+    IStream* on_worker = ForwardToOwner(owner, [] {
+        IStream* stream = nullptr;
+        if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) throw std::runtime_error("no stream");
+        ULONG written = 0;
+        stream->Write("worker", 6, &written);
+        return stream;
+    });
+    auto here = MarshalForCaller(on_worker);
+    REQUIRE(here);
+    CHECK(here.get() != on_worker);
+    LARGE_INTEGER start{};
+    char text[6] = {};
+    ULONG read = 0;
+    CHECK(here->Seek(start, STREAM_SEEK_SET, nullptr) == S_OK);
+    CHECK(here->Read(text, 6, &read) == S_OK);
+    CHECK(std::string(text, read) == "worker");
+    bool same_on_worker = ForwardToOwner(owner, [&] { return MarshalForCaller(on_worker).get() == on_worker; });
+    CHECK(same_on_worker);
+    // An interface the object does not have cannot be marshalled, and nothing is left behind.
+    CHECK(forwarded_com_failure(GetCurrentThreadId(), [&] { MarshalForCaller(IID_IDispatch, on_worker); }) ==
+          E_NOINTERFACE);
+    here.reset();
+    ReleaseOnWorker(on_worker);
 }

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <wincrypt.h>
@@ -140,6 +141,16 @@ std::wstring windows_path_of(const std::wstring& unix_path) {
     for (auto& c : path)
         if (c == L'/') c = L'\\';
     return path;
+}
+
+std::wstring list_view_text(HWND list, int row, int column) {
+    wchar_t text[256] = L"";
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 256;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return text;
 }
 
 bool screenshot(const std::wstring& folder, const std::string& name) {

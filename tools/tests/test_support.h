@@ -1,6 +1,7 @@
 // Helpers shared by the test executables: scratch folders and Wine-side paths.
 #pragma once
 #include <windows.h>
+#include <tools/com_error.h>
 #include <tools/com_initializer.h>
 #include <functional>
 #include <set>
@@ -33,6 +34,20 @@ inline bool ends_within(DWORD timeout_ms, std::function<void()> body) { return a
 
 // The bytes that hexadecimal digits in pairs spell (blanks and line breaks between pairs are skipped).
 std::vector<unsigned char> from_hex(const std::wstring& hex);
+
+// The HRESULT of the COM error the body raises; S_OK when it raises none.
+template <class Body>
+HRESULT raised(Body&& body) {
+    try {
+        body();
+    } catch (const _com_error& e) {
+        return e.Error();
+    }
+    return S_OK;
+}
+
+// The text of a list view's cell (column 0 is the item itself).
+std::wstring list_view_text(HWND list, int row, int column);
 
 // An environment variable of the test run, empty when not set.
 std::wstring env(const wchar_t* name);

@@ -23,15 +23,6 @@ using testing::com_apartment;
 // A new, empty compound file at path.
 void create_storage_file(const std::wstring& path);
 
-// The HRESULT of the COM error that call raises; S_OK when it raises none.
-template <class Call>
-HRESULT raised(Call&& call) {
-    try {
-        call();
-    } catch (const _com_error& e) {
-        return e.Error();
-    }
-    return S_OK;
-}
+using testing::raised;
 
 }  // namespace client_testing
