@@ -17,7 +17,7 @@ export WINELOADER=$([ "$arch" = win32 ] && echo /usr/lib/wine/wine || echo /usr/
 [ -d "$WINEPREFIX" ] || "$here/cmake/wine-prefix.sh" "$WINEPREFIX" || exit 1
 wine() { "$WINELOADER" "$@"; }
 
-# Install: the type library, the service, the shell extension (each once it exists).
+# Install: the type library, the service, the shell extension, then start the monitor (each once it exists).
 # orritypes finds the library beside itself, as the installer runs it (winepath needs 32-bit Wine).
 [ -f "$dist/orritypes.exe" ] && [ -f "$dist/orrisafe.tlb" ] && { wine "$dist/orritypes.exe" -i orrisafe.tlb || echo; }
 if [ -f "$dist/orriserver.exe" ]; then
@@ -25,6 +25,12 @@ if [ -f "$dist/orriserver.exe" ]; then
   wine "$dist/orriserver.exe" /r || true
 fi
 [ -f "$dist/orrishell.dll" ] && wine regsvr32 /s "$dist/orrishell.dll"
+# The server monitor runs in the background while the prefix's Wine session lasts (like a logon, each run starts
+# one); its output is detached so that it holds none of this script's.
+if [ -f "$dist/orrimonitor.exe" ]; then
+  setsid "$WINELOADER" "$dist/orrimonitor.exe" </dev/null >/dev/null 2>&1 &
+  echo "run: server monitor started"
+fi
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "run: no display; installed into $WINEPREFIX. Start the wizard with: WINEPREFIX=$WINEPREFIX $WINELOADER $dist/orricreate.exe"
