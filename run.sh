@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the deliverables into one distribution folder, installs them into a Wine prefix
-# and starts the product's main job, the storage creation wizard, on the user's display.
+# and starts the server monitor in the background and the product's main job, the storage creation wizard, on the
+# user's display.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="${ORRI_BUILD:-$here/build}"
