@@ -4,6 +4,7 @@
 
 #include <shlwapi.h>
 
+#include <platform/dialog_framework.h>
 #include <platform/file_extract_icon.h>
 #include <server/client/server_calls.h>
 #include <server/idl/storage_identities.h>
@@ -12,6 +13,7 @@
 #include "folder_view_callback.h"
 #include "item_enumerator.h"
 #include "message_boxes.h"
+#include "progress_window.h"
 #include "storage_change_notify.h"
 #include "storage_item_id.h"
 #include "storage_item_path.h"
@@ -241,8 +243,20 @@ void CStorageShellFolder::RenameItem(HWND window, const ITEMIDLIST* item, const 
     // A file shown without its extension keeps it.
     if (old_item->type == FileElementType && extensions_hidden()) new_name += PathFindExtensionW(old_name.c_str());
 
+    shell::progress_text_record parameters;
+    parameters.module = platform::this_module();
+    parameters.kind = 6;
+    parameters.cancel_disabled = 1;
+    parameters.icon = shell::ProductIcon(parameters.module);
+    parameters.owner = window;
+    parameters.texts[0] = L"Renaming...";
+    parameters.texts[1] = L"Renaming '" + old_name + L"' to '" + new_name + L"'";
+    auto progress = shell::RunProgressWindow(parameters);
+    progress->Window().SetRange(0, 1);
+
     auto server = GetServer();
     RenameElementOrThrow(server.get(), old_name, new_name);
+    shell::AdvanceProgress(progress->Window(), 1);
     CIdList renamed = BuildStorageItemId(FindElementInfoOrThrow(server.get(), new_name).get());
 
     const CIdList old_full = FullIdListOf(item), new_full = FullIdListOf(renamed.get());
