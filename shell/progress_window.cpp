@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <platform/dialog_framework.h>
 #include <tools/critical_section.h>
 #include <tools/hresult.h>
 #include <tools/win_except.h>
@@ -422,6 +423,17 @@ void AdvanceProgress(IProgressWindow& window, ULONGLONG delta) { window.SetPos(w
 tools::auto_icon ProductIcon(HINSTANCE module) {
     return tools::auto_icon(static_cast<HICON>(
         LoadImageW(module, MAKEINTRESOURCEW(IDI_PRODUCT), IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR | LR_DEFAULTSIZE)));
+}
+
+progress_text_record ShellProgress(DWORD kind, HWND owner, const std::wstring& caption, const std::wstring& banner) {
+    progress_text_record parameters;
+    parameters.module = platform::this_module();
+    parameters.kind = kind;
+    parameters.icon = ProductIcon(parameters.module);
+    parameters.owner = owner;
+    parameters.texts[0] = caption;
+    parameters.texts[3] = banner;
+    return parameters;
 }
 
 }  // namespace shell

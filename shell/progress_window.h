@@ -98,6 +98,9 @@ void AdvanceProgress(IProgressWindow& window, ULONGLONG delta);
 // The module's icon 1, the icon of the shell's windows; empty when the module has none.
 tools::auto_icon ProductIcon(HINSTANCE module);
 
+// The parameters of a window of the shell's own module, with its icon: the kind, owner, caption and banner.
+progress_text_record ShellProgress(DWORD kind, HWND owner, const std::wstring& caption, const std::wstring& banner = L"");
+
 inline constexpr UINT modern_progress_template = 101;
 inline constexpr UINT classic_progress_template = 108;
 

@@ -4,7 +4,6 @@
 
 #include <shlwapi.h>
 
-#include <platform/dialog_framework.h>
 #include <platform/file_extract_icon.h>
 #include <server/client/server_calls.h>
 #include <server/idl/storage_identities.h>
@@ -243,13 +242,8 @@ void CStorageShellFolder::RenameItem(HWND window, const ITEMIDLIST* item, const 
     // A file shown without its extension keeps it.
     if (old_item->type == FileElementType && extensions_hidden()) new_name += PathFindExtensionW(old_name.c_str());
 
-    shell::progress_text_record parameters;
-    parameters.module = platform::this_module();
-    parameters.kind = 6;
+    shell::progress_text_record parameters = shell::ShellProgress(6, window, L"Renaming...");
     parameters.cancel_disabled = 1;
-    parameters.icon = shell::ProductIcon(parameters.module);
-    parameters.owner = window;
-    parameters.texts[0] = L"Renaming...";
     parameters.texts[1] = L"Renaming '" + old_name + L"' to '" + new_name + L"'";
     auto progress = shell::RunProgressWindow(parameters);
     progress->Window().SetRange(0, 1);

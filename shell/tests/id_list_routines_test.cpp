@@ -26,47 +26,6 @@ namespace {
 
 CIdList path_list(const std::wstring& path) { return CIdList(ILCreateFromPathW(path.c_str())); }
 
-// A data object that hands out one block of bytes as its "Shell IDList Array", and nothing else.
-class id_array_data final : public tools::com_object<IDataObject> {
-public:
-    explicit id_array_data(std::vector<BYTE> bytes) : bytes_(std::move(bytes)) {}
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
-        if (format->cfFormat != RegisterClipboardFormatW(L"Shell IDList Array")) return DV_E_FORMATETC;
-        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes_.size());
-        std::memcpy(GlobalLock(memory), bytes_.data(), bytes_.size());
-        GlobalUnlock(memory);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = memory;
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-
-private:
-    std::vector<BYTE> bytes_;
-};
-
-// A "Shell IDList Array" block: the count, the offsets, then the lists.
-std::vector<BYTE> id_array(const std::vector<const ITEMIDLIST*>& lists) {
-    std::vector<BYTE> block((lists.size() + 1) * sizeof(UINT));
-    UINT count = static_cast<UINT>(lists.size() - 1);
-    std::memcpy(block.data(), &count, sizeof(UINT));
-    for (size_t i = 0; i < lists.size(); ++i) {
-        UINT offset = static_cast<UINT>(block.size());
-        std::memcpy(block.data() + (i + 1) * sizeof(UINT), &offset, sizeof(UINT));
-        const BYTE* bytes = reinterpret_cast<const BYTE*>(lists[i]);
-        block.insert(block.end(), bytes, bytes + ILGetSize(lists[i]));
-    }
-    return block;
-}
-
 struct recorded_event {
     LONG event;
     UINT flags;

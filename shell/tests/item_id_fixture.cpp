@@ -1,6 +1,7 @@
 #include "item_id_fixture.h"
 
 #include <oleauto.h>
+#include <cstring>
 #include <shell/storage_item_id.h>
 
 namespace shell_testing {
@@ -28,6 +29,37 @@ STDMETHODIMP info_stand_in::GetSize(UINT64* size) {
 CIdList ItemIdOf(const std::wstring& name, long type, UINT64 size) {
     info_stand_in info(name, type, size);
     return BuildStorageItemId(&info);
+}
+
+STDMETHODIMP id_array_data::GetData(FORMATETC* format, STGMEDIUM* medium) {
+    if (format->cfFormat != RegisterClipboardFormatW(L"Shell IDList Array")) return DV_E_FORMATETC;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes_.size());
+    if (!memory) return E_OUTOFMEMORY;
+    std::memcpy(GlobalLock(memory), bytes_.data(), bytes_.size());
+    GlobalUnlock(memory);
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = memory;
+    medium->pUnkForRelease = nullptr;
+    return S_OK;
+}
+
+std::vector<BYTE> id_array(const std::vector<const ITEMIDLIST*>& lists) {
+    std::vector<BYTE> block((lists.size() + 1) * sizeof(UINT));
+    UINT count = static_cast<UINT>(lists.size() - 1);
+    std::memcpy(block.data(), &count, sizeof(UINT));
+    for (size_t i = 0; i < lists.size(); ++i) {
+        UINT offset = static_cast<UINT>(block.size());
+        std::memcpy(block.data() + (i + 1) * sizeof(UINT), &offset, sizeof(UINT));
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(lists[i]);
+        block.insert(block.end(), bytes, bytes + ILGetSize(lists[i]));
+    }
+    return block;
+}
+
+tools::interface_holder<IDataObject> SelectionOf(const ITEMIDLIST* parent, const std::vector<CIdList>& children) {
+    std::vector<const ITEMIDLIST*> lists{parent};
+    for (const CIdList& child : children) lists.push_back(child.get());
+    return tools::interface_holder<IDataObject>(new id_array_data(id_array(lists)));
 }
 
 }  // namespace shell_testing

@@ -2,11 +2,15 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
+#include <objidl.h>
 #include <orrisafe.h>
 
 #include <doctest.h>
 #include <shell/id_list.h>
 #include <tools/com_error.h>
+#include <tools/com_object.h>
+#include <tools/interface_holder.h>
 #include <tools/text.h>
 
 namespace shell_testing {
@@ -33,6 +37,29 @@ private:
 
 // The record the listing builds for such an element.
 CIdList ItemIdOf(const std::wstring& name, long type, UINT64 size = 0);
+
+// A data object that hands out one block of bytes as its "Shell IDList Array", and nothing else.
+class id_array_data final : public tools::com_object<IDataObject> {
+public:
+    explicit id_array_data(std::vector<BYTE> bytes) : bytes_(std::move(bytes)) {}
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
+private:
+    std::vector<BYTE> bytes_;
+};
+
+// A "Shell IDList Array" block: the count, the offsets, then the lists (the parent first).
+std::vector<BYTE> id_array(const std::vector<const ITEMIDLIST*>& lists);
+// A selection of children of parent, as a view hands it to a command.
+tools::interface_holder<IDataObject> SelectionOf(const ITEMIDLIST* parent, const std::vector<CIdList>& children);
 
 }  // namespace shell_testing
 

@@ -1,0 +1,393 @@
+// The item commands against the installed service: deleting with its question, progress, Cancel and failures; the
+// integrity check finding a stream corrupted on disk while the storage was closed, and deleting it through its own
+// folder; the "General" page renaming an item and storing its comment.
+#include <doctest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <server/client/connect_server.h>
+#include <server/client/server_calls.h>
+#include <server/client/storage_properties.h>
+#include <server/hashed_element_name.h>
+#include <server/tests/service_fixture.h>
+#include <shell/item_command_resources.h>
+#include <shell/item_commands.h>
+#include <shell/storage_change_notify.h>
+#include <shell/storage_item_id.h>
+#include <shell/storage_key_map.h>
+#include <shell/storage_shell_folder.h>
+#include <tools/tests/test_support.h>
+
+#include "item_id_fixture.h"
+#include "storage_fixture.h"
+#include "window_driver.h"
+
+using namespace shell_testing;
+
+REGISTER_EXCEPTION_TRANSLATOR(const _com_error& e) {
+    char text[48];
+    wsprintfA(text, "COM error 0x%08lX", static_cast<unsigned long>(e.Error()));
+    return doctest::String(text);
+}
+
+namespace {
+
+using folder_ptr = tools::interface_holder<CStorageShellFolder>;
+
+// A storage the wizard made, its key installed, opened in a folder; files are written through the server.
+struct open_storage {
+    testing::scratch_dir dir;
+    tools::byte_buffer pfx;
+    std::wstring path;
+    std::unique_ptr<installed_key> key;
+    tools::interface_holder<IStorageServer> server;
+    tools::interface_holder<IStorageFolder> root;
+    folder_ptr folder;
+    GUID id{};
+
+    open_storage() {
+        path = MakeStorage(dir, L"commands", SeparateFile, pfx);
+        key = std::make_unique<installed_key>(pfx);
+        Connect();
+    }
+    ~open_storage() {
+        folder.reset();
+        CStorageKeyMap::Instance().Remove(id);
+        root.reset();
+        if (server) CloseStorageOrThrow(server.get(), path);
+    }
+    void Connect() {
+        server = ConnectServer();
+        root = OpenStorageOrThrow(server.get(), path);
+        id = GetStorageId(root.get());
+    }
+    void Open() {
+        folder = folder_ptr(new CStorageShellFolder());
+        CIdList list(ILCreateFromPathW(path.c_str()));
+        REQUIRE(folder->Initialize(list.get()) == S_OK);
+    }
+    // A file of size bytes; its digest recorded unless told otherwise.
+    void Write(const std::wstring& relative, size_t size, bool record_digest = true) {
+        const size_t cut = relative.rfind(L'\\');
+        auto parent = cut == std::wstring::npos ? root : FindFolder(relative.substr(0, cut));
+        auto file = OpenFileOrThrow(parent.get(), relative.substr(cut + 1), VARIANT_TRUE);
+        std::vector<BYTE> bytes(size);
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(i * 7);
+        ULONG written = 0;
+        if (size) GetStreamOrThrow(file.get())->Write(bytes.data(), static_cast<ULONG>(size), &written);
+        if (record_digest) SetContentDigest(file.get(), GetDigestOrThrow(file.get()));
+    }
+    // The folder at the path, made where it is missing.
+    tools::interface_holder<IStorageFolder> FindFolder(const std::wstring& relative) {
+        auto folder = root;
+        for (size_t start = 0; start <= relative.size();) {
+            const size_t end = std::min(relative.find(L'\\', start), relative.size());
+            const std::wstring part = relative.substr(start, end - start);
+            if (testing::raised([&] { folder = OpenFolderOrThrow(folder.get(), part, VARIANT_FALSE); }) != S_OK)
+                folder = OpenFolderOrThrow(folder.get(), part, VARIANT_TRUE);
+            start = end + 1;
+        }
+        return folder;
+    }
+    bool Exists(const std::wstring& relative) {
+        return testing::raised([&] { FindElementInfoOrThrow(root.get(), relative); }) == S_OK;
+    }
+    // The folder's items by name, as a selection's "Shell IDList Array".
+    tools::interface_holder<IDataObject> Selection(const std::vector<std::wstring>& names) {
+        std::vector<CIdList> items;
+        for (const std::wstring& name : names) items.push_back(BuildStorageItemId(FindElementInfoOrThrow(root.get(), name).get()));
+        return SelectionOf(folder->AbsoluteIdList(), items);
+    }
+};
+
+// Answers the windows that come up, in order: each found by its caption and pressed; keeps their texts and owners.
+class scripted_answers {
+public:
+    struct step {
+        std::wstring caption;
+        int button;
+    };
+    explicit scripted_answers(std::vector<step> script) : script_(std::move(script)), thread_([this] { run(); }) {}
+    ~scripted_answers() { join(); }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    std::vector<std::wstring> texts;
+    std::vector<HWND> owners;
+    bool all_came = true;
+
+private:
+    void run() {
+        for (const step& s : script_) {
+            HWND window = WaitForWindow(s.caption);
+            if (!window) {
+                all_came = false;
+                return;
+            }
+            texts.push_back(BoxText(window));
+            owners.push_back(GetWindow(window, GW_OWNER));
+            Press(window, s.button);
+            WaitUntilGone(window, 5000);
+        }
+    }
+    std::vector<step> script_;
+    std::thread thread_;
+};
+
+std::vector<std::pair<LONG, CIdList>> notified;
+void WINAPI record_notification(LONG event, UINT, LPCVOID first, LPCVOID) {
+    notified.emplace_back(event, CIdList(ILClone(static_cast<const ITEMIDLIST*>(first))));
+}
+
+HWND own_window() { return CreateWindowW(L"STATIC", L"owner", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr); }
+
+}  // namespace
+
+TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel stops, a failure ends the run") {
+    service_testing::installed_server installed;
+    REQUIRE(installed.ready());
+    testing::com_apartment apartment;
+    open_storage storage;
+    OpenFolderOrThrow(storage.root.get(), L"docs", VARIANT_TRUE);
+    for (const wchar_t* name : {L"keep.txt", L"a", L"b", L"c"}) storage.Write(name, 10);
+    for (int i = 0; i < 60; ++i) storage.Write(L"many" + std::to_wstring(i), 1, false);
+    storage.Open();
+    HWND owner = own_window();
+
+    {  // No: nothing is deleted.
+        scripted_answers answers({{L"Orrisafe", IDNO}});
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"keep.txt"}).get(), false);
+        answers.join();
+        REQUIRE(answers.texts.size() == 1);
+        CHECK(answers.texts[0] == L"Are you sure you want to delete 'keep.txt' ?");
+        CHECK(answers.owners[0] == owner);
+        CHECK(storage.Exists(L"keep.txt"));
+    }
+    {  // Yes to several: each deleted and its deletion told, then the folder's update.
+        notified.clear();
+        change_notify_sink previous = SetChangeNotifySink(&record_notification);
+        scripted_answers answers({{L"Orrisafe", IDYES}});
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"docs", L"keep.txt"}).get(), false);
+        answers.join();
+        SetChangeNotifySink(previous);
+        REQUIRE(answers.texts.size() == 1);
+        CHECK(answers.texts[0] == L"Are you sure you want to delete 2 items ?");
+        CHECK_FALSE(storage.Exists(L"docs"));
+        CHECK_FALSE(storage.Exists(L"keep.txt"));
+        REQUIRE(notified.size() == 3);
+        CHECK(notified[0].first == SHCNE_RMDIR);
+        CHECK(notified[1].first == SHCNE_DELETE);
+        CHECK(notified[2].first == SHCNE_UPDATEDIR);
+        CHECK(IdListsEqual(notified[2].second.get(), storage.folder->AbsoluteIdList()));
+    }
+    {  // Cancel in the progress window stops the run before the next item.
+        std::vector<std::wstring> many;
+        for (int i = 0; i < 60; ++i) many.push_back(L"many" + std::to_wstring(i));
+        scripted_answers answers({{L"Orrisafe", IDYES}, {L"Deleting...", IDCANCEL}});
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection(many).get(), false);
+        answers.join();
+        CHECK(answers.all_came);
+        int left = 0;
+        for (const std::wstring& name : many) left += storage.Exists(name);
+        CHECK(left > 0);
+        CHECK(left < 60);
+        CHECK_FALSE(storage.Exists(L"many0"));
+        CHECK(storage.Exists(L"many59"));
+    }
+    {  // An item deleted by another client meanwhile: its box, owned by the caller's window, ends the run.
+        auto selection = storage.Selection({L"a", L"b", L"c"});
+        DeleteElementOrThrow(storage.root.get(), L"b");
+        scripted_answers answers({{L"Orrisafe", IDYES}, {L"Orrisafe", IDOK}});
+        shell::DeleteItems(*storage.folder.get(), owner, selection.get(), false);
+        answers.join();
+        REQUIRE(answers.texts.size() == 2);
+        CHECK(answers.texts[1] == L"Unable to delete 'b'");
+        CHECK(answers.owners[1] == owner);
+        CHECK_FALSE(storage.Exists(L"a"));
+        CHECK(storage.Exists(L"c"));
+    }
+    {  // Nothing left to delete: no question. After a move: no question either.
+        auto gone = storage.Selection({L"c"});
+        DeleteElementOrThrow(storage.root.get(), L"c");
+        box_answerer boxes;
+        shell::DeleteItems(*storage.folder.get(), owner, gone.get(), false);
+        storage.Write(L"moved", 3);
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"moved"}).get(), true);
+        CHECK(boxes.texts().empty());
+        CHECK_FALSE(storage.Exists(L"moved"));
+    }
+    DestroyWindow(owner);
+}
+
+TEST_CASE("the integrity check finds a stream corrupted on disk and deletes it through its own folder") {
+    service_testing::installed_server installed;
+    REQUIRE(installed.ready());
+    testing::com_apartment apartment;
+    open_storage storage;
+    storage.FindFolder(L"sub\\inner");
+    storage.Write(L"a.txt", 3000);
+    storage.Write(L"sub\\a.txt", 3000);
+    storage.Write(L"sub\\inner\\ok.txt", 100);
+    storage.Write(L"nodigest.bin", 50, false);
+    storage.Write(L"empty.dat", 0, false);
+
+    // Frozen: the server lets the file go, and its bytes are changed on disk meanwhile.
+    SetStorageFrozen(storage.root.get(), true);
+    storage.root.reset();
+    CloseStorageOrThrow(storage.server.get(), storage.path);
+    {
+        tools::interface_holder<IStorage> file, sub;
+        tools::interface_holder<IStream> stream;
+        REQUIRE(StgOpenStorageEx(storage.path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_STORAGE, 0,
+                                 nullptr, nullptr, IID_IStorage, file.put_void()) == S_OK);
+        REQUIRE(file->OpenStorage(HashedElementName(L"sub").c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                  nullptr, 0, sub.put()) == S_OK);
+        REQUIRE(sub->OpenStream(HashedElementName(L"a.txt").c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                stream.put()) == S_OK);
+        ULONG written = 0;
+        REQUIRE(stream->Write("!", 1, &written) == S_OK);
+        stream.reset();
+        sub->Commit(STGC_DEFAULT);
+        sub.reset();
+        file->Commit(STGC_DEFAULT);
+    }
+    storage.Connect();
+    SetStorageFrozen(storage.root.get(), false);
+    storage.Open();
+    HWND owner = own_window();
+
+    {  // Nothing wrong below the intact ones.
+        scripted_answers answers({{L"Orrisafe", IDOK}});
+        shell::CheckItems(*storage.folder.get(), owner, storage.Selection({L"a.txt", L"empty.dat"}).get());
+        answers.join();
+        REQUIRE(answers.texts.size() == 1);
+        CHECK(answers.texts[0] == L"Test completed.\nThere data is OK. Any corruption was detected.");
+    }
+    std::vector<std::wstring> listed;
+    std::vector<bool> checked;
+    std::wstring question;
+    bool unchecked_asks_nothing = false;
+    std::thread list_driver([&] {
+        HWND dialog = WaitForWindow(L"List of corrupted files");
+        if (!dialog) return;
+        HWND tree = GetDlgItem(dialog, IDC_CORRUPTED_TREE);
+        std::vector<HTREEITEM> items;
+        for (auto item = TreeView_GetRoot(tree); item; item = TreeView_GetNextSibling(tree, item)) {
+            wchar_t text[64] = L"";
+            TVITEMW read{TVIF_TEXT | TVIF_STATE, item, 0, TVIS_STATEIMAGEMASK, text, 64};
+            TreeView_GetItem(tree, &read);
+            listed.push_back(text);
+            checked.push_back((read.state >> 12) == 2);
+            items.push_back(item);
+        }
+        testing::screenshot(L"shell-shots", "corrupted-files");
+        // Nothing checked: "Delete selected" asks nothing.
+        for (HTREEITEM item : items) TreeView_SetCheckState(tree, item, FALSE);
+        Press(dialog, IDC_CORRUPTED_DELETE);
+        unchecked_asks_nothing = !WaitForWindow(L"Orrisafe", {}, 700);
+        // The file below "sub" only.
+        for (size_t i = 0; i < items.size(); ++i) TreeView_SetCheckState(tree, items[i], listed[i] == L"a.txt");
+        Press(dialog, IDC_CORRUPTED_DELETE);
+        if (HWND box = WaitForWindow(L"Orrisafe")) {
+            question = BoxText(box);
+            Press(box, IDYES);
+            WaitUntilGone(box);
+        }
+        if (HWND progress = WaitForWindow(L"Deleting", {}, 3000)) WaitUntilGone(progress);
+        Press(dialog, IDC_CORRUPTED_CLOSE);
+    });
+    shell::CheckItems(*storage.folder.get(), owner, storage.Selection({L"a.txt", L"sub", L"nodigest.bin", L"empty.dat"}).get());
+    list_driver.join();
+    CHECK(listed == std::vector<std::wstring>{L"a.txt", L"nodigest.bin"});
+    CHECK(checked == std::vector<bool>{true, true});
+    CHECK(unchecked_asks_nothing);
+    CHECK(question == L"Are you sure you want to delete 'a.txt' ?");
+    CHECK_FALSE(storage.Exists(L"sub\\a.txt"));
+    CHECK(storage.Exists(L"a.txt"));
+    CHECK(storage.Exists(L"nodigest.bin"));
+    CHECK(storage.Exists(L"sub\\inner\\ok.txt"));
+    DestroyWindow(owner);
+}
+
+TEST_CASE("the General page shows an item and renames it and stores its comment; an emptied name changes nothing") {
+    service_testing::installed_server installed;
+    REQUIRE(installed.ready());
+    testing::com_apartment apartment;
+    open_storage storage;
+    storage.Write(L"report.orrx", 2048);
+    storage.Open();
+    extensions_shown_as shown(true);
+    HWND owner = own_window();
+
+    struct page_texts {
+        std::wstring name, type, size, comment;
+        bool size_shown = false;
+    };
+    auto drive = [](const wchar_t* new_name, const wchar_t* new_comment, page_texts& seen, bool shoot) {
+        return std::thread([=, &seen] {
+            HWND page = nullptr;
+            for (DWORD start = GetTickCount(); !page && GetTickCount() - start < 15000; Sleep(50)) {
+                HWND name = nullptr;
+                EnumWindows(
+                    [](HWND top, LPARAM found) {
+                        HWND edit = FindWindowExW(top, nullptr, nullptr, nullptr);
+                        for (; edit; edit = FindWindowExW(top, edit, nullptr, nullptr))
+                            if (HWND inner = GetDlgItem(edit, IDC_ITEM_NAME)) {
+                                *reinterpret_cast<HWND*>(found) = inner;
+                                return FALSE;
+                            }
+                        return TRUE;
+                    },
+                    reinterpret_cast<LPARAM>(&name));
+                if (name && IsWindowVisible(name)) page = GetParent(name);
+            }
+            if (!page) return;
+            auto text = [&](int id) {
+                wchar_t buffer[512] = L"";
+                GetDlgItemTextW(page, id, buffer, 512);
+                return std::wstring(buffer);
+            };
+            seen = {text(IDC_ITEM_NAME), text(IDC_ITEM_TYPE), text(IDC_ITEM_SIZE), text(IDC_ITEM_COMMENT),
+                    IsWindowVisible(GetDlgItem(page, IDC_ITEM_SIZE)) != FALSE};
+            if (shoot) testing::screenshot(L"shell-shots", "general-page");
+            SetDlgItemTextW(page, IDC_ITEM_NAME, new_name);
+            SetDlgItemTextW(page, IDC_ITEM_COMMENT, new_comment);
+            Press(GetParent(page), IDOK);
+        });
+    };
+
+    CIdList item = BuildStorageItemId(FindElementInfoOrThrow(storage.root.get(), L"report.orrx").get());
+    page_texts first;
+    std::thread driver = drive(L"renamed.orrx", L"Checked in March", first, true);
+    CHECK(shell::ShowItemProperties(*storage.folder.get(), owner, item.get()));
+    driver.join();
+    CHECK(first.name == L"report.orrx");
+    CHECK(first.type == L"ORRX File");
+    CHECK(first.size == L"2.00 Kb (2 048 bytes)");
+    CHECK(first.size_shown);
+    CHECK(first.comment.empty());
+    REQUIRE(storage.Exists(L"renamed.orrx"));
+    CHECK_FALSE(storage.Exists(L"report.orrx"));
+    const ContentKey key = CStorageKeyMap::Instance().Find(storage.id);
+    CHECK(GetItemComment(FindElementOrThrow(storage.root.get(), L"renamed.orrx").get(), key.bytes()) ==
+          L"Checked in March");
+
+    CIdList renamed = BuildStorageItemId(FindElementInfoOrThrow(storage.root.get(), L"renamed.orrx").get());
+    page_texts second;
+    driver = drive(L"", L"Another comment", second, false);
+    CHECK(shell::ShowItemProperties(*storage.folder.get(), owner, renamed.get()));
+    driver.join();
+    CHECK(second.comment == L"Checked in March");
+    CHECK(storage.Exists(L"renamed.orrx"));
+    CHECK(GetItemComment(FindElementOrThrow(storage.root.get(), L"renamed.orrx").get(), key.bytes()) ==
+          L"Checked in March");
+    DestroyWindow(owner);
+}
