@@ -42,65 +42,19 @@ namespace {
 
 using folder_ptr = tools::interface_holder<CStorageShellFolder>;
 
-// A storage the wizard made, its key installed, opened in a folder; files are written through the server.
-struct open_storage {
-    testing::scratch_dir dir;
-    tools::byte_buffer pfx;
-    std::wstring path;
-    std::unique_ptr<installed_key> key;
-    tools::interface_holder<IStorageServer> server;
-    tools::interface_holder<IStorageFolder> root;
+// A served storage opened in a folder, and selections of its root's items.
+struct open_storage : served_storage {
     folder_ptr folder;
-    GUID id{};
 
-    open_storage() {
-        path = MakeStorage(dir, L"commands", SeparateFile, pfx);
-        key = std::make_unique<installed_key>(pfx);
-        Connect();
-    }
+    open_storage() : served_storage(L"commands") {}
     ~open_storage() {
         folder.reset();
         CStorageKeyMap::Instance().Remove(id);
-        root.reset();
-        if (server) CloseStorageOrThrow(server.get(), path);
-    }
-    void Connect() {
-        server = ConnectServer();
-        root = OpenStorageOrThrow(server.get(), path);
-        id = GetStorageId(root.get());
     }
     void Open() {
         folder = folder_ptr(new CStorageShellFolder());
-        CIdList list(ILCreateFromPathW(path.c_str()));
-        REQUIRE(folder->Initialize(list.get()) == S_OK);
+        REQUIRE(folder->Initialize(List().get()) == S_OK);
     }
-    // A file of size bytes; its digest recorded unless told otherwise.
-    void Write(const std::wstring& relative, size_t size, bool record_digest = true) {
-        const size_t cut = relative.rfind(L'\\');
-        auto parent = cut == std::wstring::npos ? root : FindFolder(relative.substr(0, cut));
-        auto file = OpenFileOrThrow(parent.get(), relative.substr(cut + 1), VARIANT_TRUE);
-        std::vector<BYTE> bytes(size);
-        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(i * 7);
-        ULONG written = 0;
-        if (size) GetStreamOrThrow(file.get())->Write(bytes.data(), static_cast<ULONG>(size), &written);
-        if (record_digest) SetContentDigest(file.get(), GetDigestOrThrow(file.get()));
-    }
-    // The folder at the path, made where it is missing.
-    tools::interface_holder<IStorageFolder> FindFolder(const std::wstring& relative) {
-        auto folder = root;
-        for (size_t start = 0; start <= relative.size();) {
-            const size_t end = std::min(relative.find(L'\\', start), relative.size());
-            const std::wstring part = relative.substr(start, end - start);
-            if (testing::raised([&] { folder = OpenFolderOrThrow(folder.get(), part, VARIANT_FALSE); }) != S_OK)
-                folder = OpenFolderOrThrow(folder.get(), part, VARIANT_TRUE);
-            start = end + 1;
-        }
-        return folder;
-    }
-    bool Exists(const std::wstring& relative) {
-        return testing::raised([&] { FindElementInfoOrThrow(root.get(), relative); }) == S_OK;
-    }
-    // The folder's items by name, as a selection's "Shell IDList Array".
     tools::interface_holder<IDataObject> Selection(const std::vector<std::wstring>& names) {
         std::vector<CIdList> items;
         for (const std::wstring& name : names) items.push_back(BuildStorageItemId(FindElementInfoOrThrow(root.get(), name).get()));

@@ -39,44 +39,20 @@ namespace {
 
 using folder_ptr = tools::interface_holder<CStorageShellFolder>;
 
-// A storage the wizard made, its key installed, holding
-//   docs\ (b.txt, inner\ empty), a.orrx (2048 bytes), one.bin (1 byte), empty.dat (0 bytes).
-struct shown_storage {
-    testing::scratch_dir dir;
-    tools::byte_buffer pfx;
-    std::wstring path;
-    std::optional<installed_key> key;
-    tools::interface_holder<IStorageServer> server;
-    tools::interface_holder<IStorageFolder> root;
-
-    explicit shown_storage(bool install_key = true) {
-        path = MakeStorage(dir, L"shown", SeparateFile, pfx);
-        if (install_key) key.emplace(pfx);
-        server = ConnectServer();
-        root = OpenStorageOrThrow(server.get(), path);
-        auto docs = OpenFolderOrThrow(root.get(), L"docs", VARIANT_TRUE);
-        write(docs.get(), L"b.txt", 10);
-        OpenFolderOrThrow(docs.get(), L"inner", VARIANT_TRUE);
-        write(root.get(), L"a.orrx", 2048);
-        write(root.get(), L"one.bin", 1);
-        write(root.get(), L"empty.dat", 0);
+// A served storage holding docs\ (b.txt, inner\ empty), a.orrx (2048 bytes), one.bin (1 byte), empty.dat (0 bytes).
+struct shown_storage : served_storage {
+    explicit shown_storage(bool install_key = true) : served_storage(L"shown", install_key) {
+        Write(L"docs\\b.txt", 10);
+        FindFolder(L"docs\\inner");
+        Write(L"a.orrx", 2048);
+        Write(L"one.bin", 1);
+        Write(L"empty.dat", 0);
     }
-    ~shown_storage() {
-        root.reset();
-        if (server) CloseStorageOrThrow(server.get(), path);
-    }
-    static void write(IStorageFolder* folder, const wchar_t* name, size_t size) {
-        auto file = OpenFileOrThrow(folder, name, VARIANT_TRUE);
-        std::vector<BYTE> bytes(size, 0x5A);
-        ULONG written = 0;
-        if (size) GetStreamOrThrow(file.get())->Write(bytes.data(), static_cast<ULONG>(size), &written);
-    }
-    CIdList list() const { return CIdList(ILCreateFromPathW(path.c_str())); }
 };
 
 folder_ptr opened_folder(const shown_storage& storage, HRESULT expected = S_OK) {
     folder_ptr folder(new CStorageShellFolder());
-    CIdList list = storage.list();
+    CIdList list = storage.List();
     REQUIRE(folder->Initialize(list.get()) == expected);
     return folder;
 }
@@ -177,7 +153,7 @@ TEST_CASE("a storage folder against the installed service") {
         tools::interface_holder<IShellFolder> child;
         CHECK(folder->BindToObject(ItemIdOf(L"docs", FolderElementType).get(), nullptr, IID_IShellFolder,
                                    child.put_void()) == E_FAIL);
-        CIdList list = storage.list();
+        CIdList list = storage.List();
         REQUIRE(persist->Initialize(list.get()) == S_OK);
         REQUIRE(persist->GetCurFolder(&current) == S_OK);
         CHECK(ILIsEqual(current, list.get()));
@@ -498,7 +474,7 @@ TEST_CASE("storages that are locked, frozen or gone, and names with every allowe
     {
         shown_storage odd;
         const std::wstring name = L" !#$%&'()+,-.;=@[]^_`{}~\u00e9\u00df\u4e2d\U0001F600\t.end";
-        shown_storage::write(odd.root.get(), name.c_str(), 3);
+        odd.Write(name, 3);
         folder_ptr folder = opened_folder(odd);
         extensions_shown_as shown(true);
         auto items = all_items(folder.get(), SHCONTF_NONFOLDERS);

@@ -2,6 +2,12 @@
 
 #include <doctest.h>
 #include <shlobj.h>
+#include <algorithm>
+#include <vector>
+
+#include <server/client/connect_server.h>
+#include <server/client/server_calls.h>
+#include <server/client/storage_properties.h>
 #include <tools/pfx_import.h>
 
 namespace shell_testing {
@@ -34,6 +40,52 @@ installed_key::~installed_key() {
     CertDeleteCertificateFromStore(added_.detach());
     tools::delete_key_container(cert_);
 }
+
+served_storage::served_storage(const std::wstring& name, bool install_key) {
+    path = MakeStorage(dir, name, SeparateFile, pfx);
+    if (install_key) key = std::make_unique<installed_key>(pfx);
+    Connect();
+}
+
+served_storage::~served_storage() {
+    root.reset();
+    if (server) CloseStorageOrThrow(server.get(), path);
+}
+
+void served_storage::Connect() {
+    server = ConnectServer();
+    root = OpenStorageOrThrow(server.get(), path);
+    id = GetStorageId(root.get());
+}
+
+void served_storage::Write(const std::wstring& relative, size_t size, bool record_digest) {
+    const size_t cut = relative.rfind(L'\\');
+    auto parent = cut == std::wstring::npos ? root : FindFolder(relative.substr(0, cut));
+    auto file = OpenFileOrThrow(parent.get(), relative.substr(cut + 1), VARIANT_TRUE);
+    std::vector<BYTE> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(i * 7);
+    ULONG written = 0;
+    if (size) GetStreamOrThrow(file.get())->Write(bytes.data(), static_cast<ULONG>(size), &written);
+    if (record_digest) SetContentDigest(file.get(), GetDigestOrThrow(file.get()));
+}
+
+tools::interface_holder<IStorageFolder> served_storage::FindFolder(const std::wstring& relative) {
+    auto folder = root;
+    for (size_t start = 0; start <= relative.size();) {
+        const size_t end = std::min(relative.find(L'\\', start), relative.size());
+        const std::wstring part = relative.substr(start, end - start);
+        if (testing::raised([&] { folder = OpenFolderOrThrow(folder.get(), part, VARIANT_FALSE); }) != S_OK)
+            folder = OpenFolderOrThrow(folder.get(), part, VARIANT_TRUE);
+        start = end + 1;
+    }
+    return folder;
+}
+
+bool served_storage::Exists(const std::wstring& relative) {
+    return testing::raised([&] { FindElementInfoOrThrow(root.get(), relative); }) == S_OK;
+}
+
+CIdList served_storage::List() const { return CIdList(ILCreateFromPathW(path.c_str())); }
 
 namespace {
 constexpr wchar_t advanced_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";

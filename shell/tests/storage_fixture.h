@@ -1,9 +1,13 @@
 // Storages and keys for the shell's tests: made by the wizard's Finish, and a key installed in "MY" for a scope.
 #pragma once
 #include <windows.h>
+#include <memory>
 #include <string>
+#include <orrisafe.h>
 
+#include <shell/id_list.h>
 #include <tools/certificates.h>
+#include <tools/interface_holder.h>
 #include <tools/tests/test_support.h>
 #include <wizard/storage_creation.h>
 
@@ -28,6 +32,35 @@ public:
 private:
     tools::cert_record cert_;
     tools::auto_cert_context added_;
+};
+
+// A storage the wizard made, its key installed unless told otherwise, open through the installed service; closed
+// there again when the object goes.
+class served_storage {
+public:
+    explicit served_storage(const std::wstring& name, bool install_key = true);
+    ~served_storage();
+    served_storage(const served_storage&) = delete;
+    served_storage& operator=(const served_storage&) = delete;
+
+    // A new connection and root folder.
+    void Connect();
+    // A file of size bytes (a pattern of its own), its digest recorded unless told otherwise; its folders are made
+    // where they are missing.
+    void Write(const std::wstring& relative, size_t size, bool record_digest = true);
+    // The folder at the path, made where it is missing.
+    tools::interface_holder<IStorageFolder> FindFolder(const std::wstring& relative);
+    bool Exists(const std::wstring& relative);
+    // The storage file's ID list.
+    CIdList List() const;
+
+    testing::scratch_dir dir;
+    tools::byte_buffer pfx;
+    std::wstring path;
+    std::unique_ptr<installed_key> key;
+    tools::interface_holder<IStorageServer> server;
+    tools::interface_holder<IStorageFolder> root;
+    GUID id{};
 };
 
 // The shell's setting that hides file name extensions, as the folder reads it, for the object's life (Wine reads its
