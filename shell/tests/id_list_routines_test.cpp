@@ -26,18 +26,6 @@ namespace {
 
 CIdList path_list(const std::wstring& path) { return CIdList(ILCreateFromPathW(path.c_str())); }
 
-struct recorded_event {
-    LONG event;
-    UINT flags;
-    const void* first;
-    const void* second;
-};
-std::vector<recorded_event> recorded;
-
-void WINAPI record_event(LONG event, UINT flags, LPCVOID first, LPCVOID second) {
-    recorded.push_back({event, flags, first, second});
-}
-
 // A class's default text under HKEY_CLASSES_ROOT for the scope, put back as it was afterwards.
 class class_text {
 public:
@@ -186,8 +174,7 @@ TEST_CASE("change notifications: the event by kind and by item, with the full li
     CIdList folder = CombineIdLists(root.get(), ItemIdOf(L"docs", FolderElementType).get());
     CIdList file = CombineIdLists(folder.get(), ItemIdOf(L"a.txt", FileElementType, 3).get());
     CIdList renamed = CombineIdLists(folder.get(), ItemIdOf(L"b.txt", FileElementType, 3).get());
-    recorded.clear();
-    change_notify_sink previous = SetChangeNotifySink(&record_event);
+    notification_recorder recorder;
     NotifyStorageChange(StorageChange::create, root.get(), folder.get());
     NotifyStorageChange(StorageChange::create, root.get(), file.get());
     NotifyStorageChange(StorageChange::remove, root.get(), folder.get());
@@ -197,24 +184,21 @@ TEST_CASE("change notifications: the event by kind and by item, with the full li
     NotifyStorageChange(StorageChange::update, root.get(), root.get());
     NotifyStorageChange(StorageChange::update, root.get(), file.get());
     NotifyStorageChange(static_cast<StorageChange>(7), root.get(), file.get());
-    const HRESULT foreign = testing::raised([&] {
-        CIdList elsewhere(ILCreateFromPathW(L"C:\\windows\\system32"));
-        NotifyStorageChange(StorageChange::update, root.get(), elsewhere.get());
-    });
-    SetChangeNotifySink(previous);
+    CIdList elsewhere(ILCreateFromPathW(L"C:\\windows\\system32"));
+    CHECK(testing::raised([&] { NotifyStorageChange(StorageChange::update, root.get(), elsewhere.get()); }) ==
+          E_INVALIDARG);
 
-    const std::vector<std::pair<LONG, const void*>> expected = {
-        {SHCNE_MKDIR, folder.get()},         {SHCNE_CREATE, file.get()},     {SHCNE_RMDIR, folder.get()},
-        {SHCNE_DELETE, file.get()},          {SHCNE_RENAMEITEM, file.get()}, {SHCNE_RENAMEFOLDER, folder.get()},
-        {SHCNE_UPDATEDIR, root.get()},       {SHCNE_UPDATEITEM, file.get()},
+    const std::vector<std::pair<LONG, const ITEMIDLIST*>> expected = {
+        {SHCNE_MKDIR, folder.get()},   {SHCNE_CREATE, file.get()},     {SHCNE_RMDIR, folder.get()},
+        {SHCNE_DELETE, file.get()},    {SHCNE_RENAMEITEM, file.get()}, {SHCNE_RENAMEFOLDER, folder.get()},
+        {SHCNE_UPDATEDIR, root.get()}, {SHCNE_UPDATEITEM, file.get()},
     };
-    REQUIRE(recorded.size() == expected.size());
+    const auto& events = notification_recorder::events;
+    REQUIRE(events.size() == expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         CAPTURE(i);
-        CHECK(recorded[i].event == expected[i].first);
-        CHECK(recorded[i].flags == (SHCNF_IDLIST | SHCNF_FLUSH));
-        CHECK(recorded[i].first == expected[i].second);
-        CHECK(recorded[i].second == (i == 4 || i == 5 ? renamed.get() : nullptr));
+        CHECK(events[i].id == expected[i].first);
+        CHECK(IdListsEqual(events[i].first.get(), expected[i].second));
+        CHECK(!!events[i].second == (i == 4 || i == 5));
     }
-    CHECK(foreign == E_INVALIDARG);
 }

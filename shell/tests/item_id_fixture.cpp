@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 #include <cstring>
+#include <shell/storage_change_notify.h>
 #include <shell/storage_item_id.h>
 
 namespace shell_testing {
@@ -30,6 +31,23 @@ CIdList ItemIdOf(const std::wstring& name, long type, UINT64 size) {
     info_stand_in info(name, type, size);
     return BuildStorageItemId(&info);
 }
+
+std::vector<notification_recorder::event> notification_recorder::events;
+
+namespace {
+change_notify_sink replaced_sink = nullptr;
+void WINAPI record_event(LONG id, UINT, LPCVOID first, LPCVOID second) {
+    notification_recorder::events.push_back({id, CIdList::Clone(static_cast<const ITEMIDLIST*>(first)),
+                                             CIdList::Clone(static_cast<const ITEMIDLIST*>(second))});
+}
+}  // namespace
+
+notification_recorder::notification_recorder() {
+    events.clear();
+    replaced_sink = SetChangeNotifySink(&record_event);
+}
+
+notification_recorder::~notification_recorder() { SetChangeNotifySink(replaced_sink); }
 
 STDMETHODIMP id_array_data::GetData(FORMATETC* format, STGMEDIUM* medium) {
     if (format->cfFormat != RegisterClipboardFormatW(L"Shell IDList Array")) return DV_E_FORMATETC;

@@ -38,6 +38,21 @@ private:
 // The record the listing builds for such an element.
 CIdList ItemIdOf(const std::wstring& name, long type, UINT64 size = 0);
 
+// Records the change notifications the shell code sends while it lives, in place of the shell's own.
+class notification_recorder {
+public:
+    notification_recorder();
+    ~notification_recorder();
+    notification_recorder(const notification_recorder&) = delete;
+    notification_recorder& operator=(const notification_recorder&) = delete;
+    // Each event with a copy of its first list (and of its second, when it has one).
+    struct event {
+        LONG id;
+        CIdList first, second;
+    };
+    static std::vector<event> events;
+};
+
 // A data object that hands out one block of bytes as its "Shell IDList Array", and nothing else.
 class id_array_data final : public tools::com_object<IDataObject> {
 public:
