@@ -1,5 +1,7 @@
 #include "test_shell_browser.h"
 
+#include <string>
+
 namespace shell_testing {
 
 namespace {
@@ -57,22 +59,6 @@ HWND test_shell_browser::List() const {
     HWND found = nullptr;
     if (view_window_) EnumChildWindows(window_, find_list, reinterpret_cast<LPARAM>(&found));
     return found;
-}
-
-STDMETHODIMP test_shell_browser::GetWindow(HWND* out) {
-    if (!out) return E_POINTER;
-    *out = window_;
-    return S_OK;
-}
-
-STDMETHODIMP test_shell_browser::GetViewStateStream(DWORD, IStream** out) {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP test_shell_browser::GetControlWindow(UINT, HWND* out) {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
 }
 
 STDMETHODIMP test_shell_browser::SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT* result) {

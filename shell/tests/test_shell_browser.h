@@ -4,7 +4,6 @@
 #pragma once
 #include <windows.h>
 #include <shlobj.h>
-#include <string>
 
 #include <tools/com_object.h>
 #include <tools/interface_holder.h>
@@ -25,10 +24,9 @@ public:
     // The view's list, null when none is shown.
     HWND List() const;
 
-    // IOleWindow
-    STDMETHODIMP GetWindow(HWND* out) override;
+    // Only what a view needs of its browser.
+    STDMETHODIMP GetWindow(HWND* out) override { return *out = window_, S_OK; }
     STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    // IShellBrowser: only what a view needs to be shown.
     STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
     STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return S_OK; }
     STDMETHODIMP RemoveMenusSB(HMENU) override { return S_OK; }
@@ -36,8 +34,8 @@ public:
     STDMETHODIMP EnableModelessSB(BOOL) override { return S_OK; }
     STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return S_FALSE; }
     STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetViewStateStream(DWORD, IStream** out) override;
-    STDMETHODIMP GetControlWindow(UINT, HWND* out) override;
+    STDMETHODIMP GetViewStateStream(DWORD, IStream** out) override { return *out = nullptr, E_NOTIMPL; }
+    STDMETHODIMP GetControlWindow(UINT, HWND* out) override { return *out = nullptr, E_NOTIMPL; }
     STDMETHODIMP SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT* result) override;
     STDMETHODIMP QueryActiveShellView(IShellView** out) override;
     STDMETHODIMP OnViewWindowActive(IShellView*) override { return S_OK; }
@@ -45,7 +43,6 @@ public:
 
 private:
     static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
     HWND window_ = nullptr;
     tools::interface_holder<IShellView> view_;
     HWND view_window_ = nullptr;
