@@ -1,11 +1,11 @@
 #include "certmgr/cert_manager_dlg.h"
 
-#include "certmgr/key_deletion.h"
 #include "certmgr/key_export.h"
 #include "certmgr/key_install.h"
 #include "certmgr/manager_texts.h"
 #include "certmgr/resource.h"
 
+#include <tools/certificate_deletion.h>
 #include <tools/certificates.h>
 #include <tools/text.h>
 #include <tools/user_guide.h>
@@ -240,7 +240,7 @@ void CCertManagerDlg::DeleteSelected() {
             IDYES)
         return;
     try {
-        DeleteCertificateWithKey(row->cert.get());
+        tools::delete_certificate_with_key(row->cert.get());
     } catch (...) {
         ShowError(current_exception_text());
         return;

@@ -3,7 +3,7 @@
 #include "manager_test_support.h"
 
 #include <certmgr/cert_classification.h>
-#include <certmgr/key_deletion.h>
+#include <tools/certificate_deletion.h>
 #include <wizard/keys/issuing_certificate.h>
 #include <wizard/keys/tests/key_test_support.h>
 
@@ -105,7 +105,7 @@ TEST_CASE("a deleted key's container stays while another certificate still names
     tools::auto_cert_context shared(
         CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, sharing.cert(), nullptr));
     REQUIRE(shared);
-    DeleteCertificateWithKey(shared.get());
+    tools::delete_certificate_with_key(shared.get());
     CHECK_FALSE(CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, sharing.cert(),
                                            nullptr));
     CHECK(keytest::container_exists(kept.container()));

@@ -26,6 +26,8 @@ std::wstring MakeStorage(const testing::scratch_dir& dir, const std::wstring& na
     return request.storage_path;
 }
 
+storage_bench::storage_bench() { REQUIRE(installed.ready()); }
+
 installed_key::installed_key(const tools::byte_buffer& pfx) {
     tools::cert_list certs = tools::import_pfx(pfx, key_password);
     REQUIRE(certs.size() == 1);
@@ -37,7 +39,11 @@ installed_key::installed_key(const tools::byte_buffer& pfx) {
 }
 
 installed_key::~installed_key() {
-    CertDeleteCertificateFromStore(added_.detach());
+    // Wine writes a store's changes when it closes, and deletes only through a store still open.
+    tools::auto_cert_store store = tools::open_user_store(L"MY");
+    if (PCCERT_CONTEXT in_store = CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
+                                                             added_.get(), nullptr))
+        CertDeleteCertificateFromStore(in_store);
     tools::delete_key_container(cert_);
 }
 

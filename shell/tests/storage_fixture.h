@@ -5,6 +5,7 @@
 #include <string>
 #include <orrisafe.h>
 
+#include <server/tests/service_fixture.h>
 #include <shell/id_list.h>
 #include <tools/certificates.h>
 #include <tools/interface_holder.h>
@@ -20,6 +21,16 @@ inline constexpr wchar_t key_password[] = L"Unlock#Pass1";
 // attached, or both); pfx receives the key's PKCS#12 bytes. Returns the storage's path.
 std::wstring MakeStorage(const testing::scratch_dir& dir, const std::wstring& name, KeySavingOption option,
                          tools::byte_buffer& pfx);
+
+// What the storage tests start from: the installed service, a COM apartment on the test's thread, a scratch folder
+// and room for a key file's bytes.
+struct storage_bench {
+    service_testing::installed_server installed;
+    testing::com_apartment apartment;
+    testing::scratch_dir dir;
+    tools::byte_buffer pfx;
+    storage_bench();
+};
 
 // The key installed in "MY" for the object's life, removed with its container on every path.
 class installed_key {

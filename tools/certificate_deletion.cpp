@@ -1,11 +1,13 @@
-#include "certmgr/key_deletion.h"
+#include "certificate_deletion.h"
 
-#include <tools/certificates.h>
-#include <tools/pfx_import.h>
-#include <tools/win_except.h>
+#include "certificates.h"
+#include "pfx_import.h"
+#include "win_except.h"
 
 #include <string>
 #include <vector>
+
+namespace tools {
 
 namespace {
 
@@ -32,15 +34,17 @@ bool container_still_named(HCERTSTORE store, const std::wstring& container) {
 
 }  // namespace
 
-void DeleteCertificateWithKey(PCCERT_CONTEXT cert) {
-    tools::cert_record held(tools::hold_cert_context(cert));
+void delete_certificate_with_key(PCCERT_CONTEXT cert) {
+    cert_record held(hold_cert_context(cert));
     std::wstring container = container_of(cert);
     // The delete frees the context it is given, so it gets a copy of its own.
-    if (!CertDeleteCertificateFromStore(CertDuplicateCertificateContext(cert))) tools::throw_last_error();
+    if (!CertDeleteCertificateFromStore(CertDuplicateCertificateContext(cert))) throw_last_error();
     if (container.empty() || !cert->hCertStore || container_still_named(cert->hCertStore, container)) return;
     try {
-        tools::delete_key_container(held);
+        delete_key_container(held);
     } catch (...) {
         // The certificate is gone; a container the provider will not remove stays where it is.
     }
 }
+
+}  // namespace tools
