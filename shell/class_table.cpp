@@ -2,18 +2,22 @@
 
 #include <server/idl/storage_identities.h>
 #include <tools/com_error.h>
+#include "overlay_identifiers.h"
+#include "storage_context_menu.h"
+#include "storage_prop_sheet.h"
 #include "storage_shell_folder.h"
 
 namespace shell {
 
 namespace {
 
-// The property sheet, the context menu and the overlays come with their own code; each then names its creation
-// function here.
 const ShellClass classes[] = {
-    {&CLSID_StorageShellFolder, &CreateStorageShellFolder},  {&CLSID_StoragePropSheet, nullptr},
-    {&CLSID_StorageContextMenu, nullptr},  {&CLSID_FrozenOverlay, nullptr},
-    {&CLSID_InaccessibleOverlay, nullptr}, {&CLSID_KeyOverlay, nullptr},
+    {&CLSID_StorageShellFolder, &CreateStorageShellFolder},
+    {&CLSID_StoragePropSheet, &CStoragePropSheet::Create},
+    {&CLSID_StorageContextMenu, &CStorageContextMenu::Create},
+    {&CLSID_FrozenOverlay, &CFrozenOverlay::Create},
+    {&CLSID_InaccessibleOverlay, &CInaccessibleOverlay::Create},
+    {&CLSID_KeyOverlay, &CKeyOverlay::Create},
 };
 
 }  // namespace

@@ -13,29 +13,14 @@
 
 #include "input_prompt.h"
 #include "storage_key_map.h"
+#include "transient_secrets.h"
 
 namespace {
 
+using shell::transient_keys;
+using shell::wiped_text;
+
 constexpr size_t content_key_size = 16;
-
-// Wipes a copy of a secret when it goes.
-struct wiped_text {
-    std::wstring text;
-    ~wiped_text() { SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t)); }
-};
-
-// Certificates whose keys were imported only for this unlock: their containers go with them.
-struct transient_keys {
-    tools::cert_list certs;
-    ~transient_keys() {
-        for (const auto& cert : certs) {
-            try {
-                tools::delete_key_container(cert);
-            } catch (...) {
-            }
-        }
-    }
-};
 
 // The content key deciphered with the certificate's private key, or nothing when that key cannot do it.
 std::optional<ContentKey> Decipher(const tools::cert_record& cert, const tools::byte_buffer& locked) {

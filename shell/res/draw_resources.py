@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Draws the shell extension's animations (RLE8 AVI clips) and its icon, into the folder of this script.
+"""Draws the shell extension's animations (RLE8 AVI clips) and its icons, into the folder of this script.
 
 Each clip loops a few frames: a sheet of paper travels from one folder to another (copy, move), falls into a bin
 (delete) or passes under a magnifier (integrity check). The wide clips fill the banner band of the progress window on
 a dark blue ground, their pictures at the right end (the banner's text runs from the left); the small clips sit on
-the button face of the classic window and of the wait dialog. Run it again after changing a drawing.
+the button face of the classic window. The wait dialog's clips show a storage's blocks on the same face: a magnifier
+goes over them (analysis), or they close up one by one (defragmentation). The icons: the product's own, the three
+overlays (frozen, inaccessible, key attached: a small picture in the lower left corner of a clear icon) and the
+tools page's group icons. Run it again after changing a drawing.
 """
+import math
 import os
 import struct
 
@@ -133,31 +137,191 @@ def avi(frames, fps=8):
     return b"RIFF" + struct.pack("<I", len(riff_body)) + riff_body
 
 
+def ico(images):
+    """An icon file of 32-bit images, each (size, rows of (r, g, b, a) from the top)."""
+    entries = []
+    for size, rows in images:
+        pixels = b"".join(bytes(v for (r, g, b, a) in row for v in (b, g, r, a)) for row in reversed(rows))
+        stride = ((size + 31) // 32) * 4
+        mask = bytearray()
+        for row in reversed(rows):
+            bits = bytearray(stride)
+            for x, (_, _, _, a) in enumerate(row):
+                if a == 0:
+                    bits[x // 8] |= 0x80 >> (x % 8)
+            mask += bits
+        header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(pixels) + len(mask), 0, 0, 0, 0)
+        entries.append((size, header + pixels + bytes(mask)))
+    out = struct.pack("<HHH", 0, 1, len(entries))
+    offset = 6 + 16 * len(entries)
+    for size, data in entries:
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, data in entries)
+
+
 def icon():
     """A 32x32 and a 16x16 picture: a gold safe door with a dark dial."""
     images = []
     for size in (32, 16):
         rows = []
         for y in range(size):
-            row = bytearray()
+            row = []
             for x in range(size):
                 edge = x in (0, size - 1) or y in (0, size - 1)
                 cx, cy = x - size / 2 + 0.5, y - size / 2 + 0.5
                 dial = cx * cx + cy * cy <= (size / 5) ** 2
                 hub = cx * cx + cy * cy <= (size / 14) ** 2
-                r, g, b = PALETTE[DARK_GOLD if edge else NAVY if dial and not hub else GOLD]
-                row += bytes([b, g, r, 255])
-            rows.append(bytes(row))
-        pixels = b"".join(reversed(rows))
-        mask = b"\x00" * (((size + 31) // 32) * 4 * size)
-        header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(pixels) + len(mask), 0, 0, 0, 0)
-        images.append((size, header + pixels + mask))
-    out = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    for size, data in images:
-        out += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), offset)
-        offset += len(data)
-    return out + b"".join(data for _, data in images)
+                row.append(PALETTE[DARK_GOLD if edge else NAVY if dial and not hub else GOLD] + (255,))
+            rows.append(row)
+        images.append((size, rows))
+    return ico(images)
+
+
+# Smooth pictures for the other icons: shapes are functions (x, y) -> bool over the unit square (y downwards),
+# painted in order and sampled several times per axis.
+
+def disc(cx, cy, r):
+    return lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+
+
+def ring(cx, cy, outer, inner):
+    return lambda x, y: inner * inner <= (x - cx) ** 2 + (y - cy) ** 2 <= outer * outer
+
+
+def box(x0, y0, x1, y1, radius=0.0):
+    def inside(x, y):
+        if not (x0 <= x <= x1 and y0 <= y <= y1):
+            return False
+        dx = max(x0 + radius - x, 0, x - (x1 - radius))
+        dy = max(y0 + radius - y, 0, y - (y1 - radius))
+        return dx * dx + dy * dy <= radius * radius
+    return inside
+
+
+def segment(ax, ay, bx, by, width):
+    length2 = (bx - ax) ** 2 + (by - ay) ** 2
+
+    def inside(x, y):
+        t = max(0.0, min(1.0, ((x - ax) * (bx - ax) + (y - ay) * (by - ay)) / length2))
+        return (x - ax - t * (bx - ax)) ** 2 + (y - ay - t * (by - ay)) ** 2 <= (width / 2) ** 2
+    return inside
+
+
+def union(*shapes):
+    return lambda x, y: any(s(x, y) for s in shapes)
+
+
+def outline(shape, width=0.05):
+    return lambda x, y: any(shape(x + dx, y + dy) for dx in (-width, 0, width) for dy in (-width, 0, width))
+
+
+def snowflake():
+    arms = []
+    for k in range(6):
+        a = k * math.pi / 3
+        arms.append(segment(0.5, 0.5, 0.5 + 0.42 * math.cos(a), 0.5 + 0.42 * math.sin(a), 0.1))
+        mx, my = 0.5 + 0.27 * math.cos(a), 0.5 + 0.27 * math.sin(a)
+        for side in (-1, 1):
+            b = a + side * math.pi / 4
+            arms.append(segment(mx, my, mx + 0.13 * math.cos(b), my + 0.13 * math.sin(b), 0.08))
+    lines = union(*arms)
+    return [(outline(lines), (255, 255, 255, 255)), (lines, (40, 110, 200, 255))]
+
+
+def key():
+    shape = union(ring(0.3, 0.35, 0.24, 0.1), segment(0.45, 0.5, 0.86, 0.88, 0.13),
+                  segment(0.72, 0.75, 0.86, 0.62, 0.1), segment(0.62, 0.66, 0.72, 0.55, 0.1))
+    return [(outline(shape), PALETTE[DARK_GOLD] + (255,)), (shape, PALETTE[GOLD] + (255,))]
+
+
+def no_entry():
+    return [(disc(0.5, 0.5, 0.47), (255, 255, 255, 255)), (disc(0.5, 0.5, 0.42), PALETTE[RED] + (255,)),
+            (box(0.2, 0.41, 0.8, 0.59, 0.04), (255, 255, 255, 255))]
+
+
+def blocks():
+    colours = [BLUE, RED, GREEN, GOLD]
+    drawn = [(box(0.04, 0.04, 0.96, 0.96, 0.06), PALETTE[GREY] + (255,)),
+             (box(0.08, 0.08, 0.92, 0.92, 0.04), (250, 250, 250, 255))]
+    for i, c in enumerate([0, 1, -1, 2, -1, 3, 0, -1, 2, 1, -1, 0, 3, -1, 2, 1]):
+        if c >= 0:
+            x0, y0 = 0.12 + (i % 4) * 0.2, 0.12 + (i // 4) * 0.2
+            drawn.append((box(x0, y0, x0 + 0.16, y0 + 0.16, 0.02), PALETTE[colours[c]] + (255,)))
+    return drawn
+
+
+def in_corner(picture, part=0.56):
+    """An overlay: the picture small in the lower left corner, the rest of the icon clear."""
+    top = 1.0 - part
+    return [((lambda s: lambda x, y: s(x / part, (y - top) / part))(shape), colour) for shape, colour in picture]
+
+
+def render(picture, size, samples=4):
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            acc = [0.0] * 4
+            for sy in range(samples):
+                for sx in range(samples):
+                    x, y = (px + (sx + 0.5) / samples) / size, (py + (sy + 0.5) / samples) / size
+                    colour = (0, 0, 0, 0)
+                    for shape, c in picture:
+                        if shape(x, y):
+                            colour = c
+                    weight = colour[3] / 255.0
+                    for i in range(3):
+                        acc[i] += colour[i] * weight
+                    acc[3] += weight
+            alpha = acc[3] / (samples * samples)
+            row.append(tuple(round(acc[i] / acc[3]) for i in range(3)) + (round(alpha * 255),) if alpha else (0, 0, 0, 0))
+        rows.append(row)
+    return rows
+
+
+def smooth_icon(picture, sizes):
+    return ico([(size, render(picture, size)) for size in sizes])
+
+
+# The wait dialog's clips: a grid of a storage's blocks, some in use.
+SCATTERED = [BLUE, None, RED, None, None, GREEN, BLUE, None, None, GOLD, None, RED, None, None, GREEN, None,
+             BLUE, None, None, RED, GOLD, None, None, GREEN, None, BLUE, None, None, RED, None, GOLD, None,
+             GREEN, None, RED, None, None, BLUE, None, None, None, GOLD, None, GREEN, None, None, RED, BLUE]
+
+
+def grid(cells):
+    f = Frame(72, 64, FACE)
+    f.rect(4, 6, 66, 50, WHITE)
+    f.frame_rect(4, 6, 66, 50, GREY)
+    for i, c in enumerate(cells):
+        if c is not None:
+            f.rect(7 + (i % 8) * 8, 9 + (i // 8) * 8, 7, 7, c)
+    return f
+
+
+def analysis_clip(frames=12):
+    drawn = []
+    for step in range(frames):
+        a = 2 * math.pi * step / frames
+        f = grid(SCATTERED)
+        f.glass(28 + int(18 * math.cos(a)), 22 + int(12 * math.sin(a)))
+        drawn.append(f)
+    return drawn
+
+
+def defragmentation_clip(steps=12):
+    used = [c for c in SCATTERED if c is not None]
+    drawn = []
+    for step in range(steps + 1):
+        moved = len(used) * step // steps
+        cells = used[:moved] + [None] * (len(SCATTERED) - moved)
+        waiting = iter(used[moved:])
+        for pos, c in enumerate(SCATTERED):
+            if pos >= moved and c is not None:
+                cells[pos] = next(waiting, None)
+        drawn.append(grid(cells))
+    return drawn + [drawn[-1]] * 3
 
 
 def main():
@@ -166,8 +330,22 @@ def main():
             f.write(avi(clip(kind, 362, 40, NAVY)))
         with open(os.path.join(HERE, kind + "_small.avi"), "wb") as f:
             f.write(avi(clip(kind, 200, 40, FACE)))
-    with open(os.path.join(HERE, "orrisafe.ico"), "wb") as f:
-        f.write(icon())
+    with open(os.path.join(HERE, "analysis.avi"), "wb") as f:
+        f.write(avi(analysis_clip()))
+    with open(os.path.join(HERE, "defragmentation.avi"), "wb") as f:
+        f.write(avi(defragmentation_clip(), fps=6))
+    icons = {
+        "orrisafe.ico": icon(),
+        "frozen_overlay.ico": smooth_icon(in_corner(snowflake()), (16, 32, 48)),
+        "inaccessible_overlay.ico": smooth_icon(in_corner(no_entry()), (16, 32, 48)),
+        "key_overlay.ico": smooth_icon(in_corner(key()), (16, 32, 48)),
+        "key_management.ico": smooth_icon(key(), (32, 16)),
+        "defragmentation.ico": smooth_icon(blocks(), (32, 16)),
+        "freezing.ico": smooth_icon(snowflake(), (32, 16)),
+    }
+    for name, data in icons.items():
+        with open(os.path.join(HERE, name), "wb") as f:
+            f.write(data)
 
 
 if __name__ == "__main__":

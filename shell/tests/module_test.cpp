@@ -4,37 +4,17 @@
 #include <objbase.h>
 
 #include <server/idl/storage_identities.h>
-#include <server/tests/service_fixture.h>
 #include <shell/class_table.h>
 #include <tools/interface_holder.h>
 
-namespace {
+#include "loaded_shell_module.h"
 
-using get_class_object_entry = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using can_unload_entry = HRESULT(STDAPICALLTYPE*)();
+using namespace shell_testing;
+
+namespace {
 
 const CLSID shell_classes[] = {CLSID_StorageShellFolder, CLSID_StoragePropSheet,  CLSID_StorageContextMenu,
                                CLSID_FrozenOverlay,      CLSID_InaccessibleOverlay, CLSID_KeyOverlay};
-
-class loaded_module {
-public:
-    loaded_module() : module_(LoadLibraryW(service_testing::dist_file(L"orrishell.dll").c_str())) {
-        REQUIRE(module_);
-        get_class_object = reinterpret_cast<get_class_object_entry>(GetProcAddress(module_, "DllGetClassObject"));
-        can_unload = reinterpret_cast<can_unload_entry>(GetProcAddress(module_, "DllCanUnloadNow"));
-        REQUIRE(reinterpret_cast<void*>(get_class_object) != nullptr);
-        REQUIRE(reinterpret_cast<void*>(can_unload) != nullptr);
-    }
-    ~loaded_module() { FreeLibrary(module_); }
-    loaded_module(const loaded_module&) = delete;
-    loaded_module& operator=(const loaded_module&) = delete;
-    HMODULE get() const { return module_; }
-    get_class_object_entry get_class_object = nullptr;
-    can_unload_entry can_unload = nullptr;
-
-private:
-    HMODULE module_;
-};
 
 }  // namespace
 

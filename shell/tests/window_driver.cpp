@@ -19,20 +19,26 @@ BOOL CALLBACK match_window(HWND window, LPARAM context) {
     if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
     wchar_t text[256] = L"";
     GetWindowTextW(window, text, 256);
-    if (*s->caption != text || (*s->test && !(*s->test)(window))) return TRUE;
+    if ((s->caption && *s->caption != text) || (*s->test && !(*s->test)(window))) return TRUE;
     s->found = window;
     return FALSE;
+}
+
+HWND Wait(const std::wstring* caption, const std::function<bool(HWND)>& test, DWORD timeout_ms) {
+    for (DWORD start = GetTickCount();; Sleep(20)) {
+        search s{caption, &test};
+        EnumWindows(match_window, reinterpret_cast<LPARAM>(&s));
+        if (s.found || GetTickCount() - start > timeout_ms) return s.found;
+    }
 }
 
 }  // namespace
 
 HWND WaitForWindow(const std::wstring& caption, const std::function<bool(HWND)>& test, DWORD timeout_ms) {
-    for (DWORD start = GetTickCount();; Sleep(20)) {
-        search s{&caption, &test};
-        EnumWindows(match_window, reinterpret_cast<LPARAM>(&s));
-        if (s.found || GetTickCount() - start > timeout_ms) return s.found;
-    }
+    return Wait(&caption, test, timeout_ms);
 }
+
+HWND WaitForTopWindow(const std::function<bool(HWND)>& test, DWORD timeout_ms) { return Wait(nullptr, test, timeout_ms); }
 
 bool WaitUntilGone(HWND window, DWORD timeout_ms) {
     for (DWORD start = GetTickCount(); IsWindow(window) && IsWindowVisible(window); Sleep(20))

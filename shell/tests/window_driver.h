@@ -13,6 +13,8 @@ namespace shell_testing {
 // The first visible top-level window of this process with that caption that also passes the test; waits up to
 // timeout_ms, null when none came.
 HWND WaitForWindow(const std::wstring& caption, const std::function<bool(HWND)>& test = {}, DWORD timeout_ms = 15000);
+// The first visible top-level window of this process that passes the test, whatever its caption.
+HWND WaitForTopWindow(const std::function<bool(HWND)>& test, DWORD timeout_ms = 15000);
 // Waits until the window is gone; false when it stayed.
 bool WaitUntilGone(HWND window, DWORD timeout_ms = 15000);
 // A message box's text.

@@ -1,0 +1,14 @@
+// The common dialogs that choose a key file (PKCS#12, *.pfx), bound by name from the common dialog library the
+// first time one is asked for.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace shell {
+
+// An existing key file to read. False when the user cancelled.
+bool ChooseKeyFileToOpen(HWND owner, const wchar_t* title, std::wstring& path);
+// A key file to write; an existing file is chosen without a question. False when the user cancelled.
+bool ChooseKeyFileToSave(HWND owner, const wchar_t* title, std::wstring& path);
+
+}  // namespace shell
