@@ -98,10 +98,14 @@ void click(HWND window, const RECT& area) {
     PostMessageW(window, WM_LBUTTONUP, 0, at);
 }
 
-// Selects a row the way a user does, by a click on it, and waits until the list has it selected.
+// Selects a row the way a user does: scrolled into view (keys that other programs installed may fill the list
+// beyond its height), then a click on it; waits until the list has it selected.
 bool select_row(HWND list, const std::wstring& name) {
+    int row = row_of(list, name);
+    if (row < 0) return false;
+    SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
     RECT area{LVIR_LABEL};
-    SendMessageW(list, LVM_GETITEMRECT, row_of(list, name), reinterpret_cast<LPARAM>(&area));
+    SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&area));
     click(list, area);
     return certtest::wait_until([&] {
         return SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED) == row_of(list, name);
