@@ -87,6 +87,15 @@ short text_height(LPCWSTR text) {
 
 }  // namespace
 
+bool check_box_answer_kept(LPCWSTR value_name) {
+    int answer = 0;
+    return value_name && remembered_answer(value_name, answer);
+}
+
+void forget_check_box_answer(LPCWSTR value_name) {
+    if (value_name) RegDeleteKeyValueW(HKEY_CURRENT_USER, answers_key, value_name);
+}
+
 check_box_message_box_function check_box_message_box(FARPROC system_export) {
     if (!system_export) return nullptr;
     if (running_under_wine()) return &message_box_check;

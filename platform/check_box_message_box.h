@@ -20,4 +20,9 @@ check_box_message_box_function bound_check_box_message_box();
 int WINAPI message_box_check(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, int default_result,
                              LPCWSTR value_name);
 
+// Whether an answer is kept under value_name (the user ticked "don't show again"), where the system's box and ours
+// keep it; and its removal.
+bool check_box_answer_kept(LPCWSTR value_name);
+void forget_check_box_answer(LPCWSTR value_name);
+
 }  // namespace platform

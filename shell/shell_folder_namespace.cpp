@@ -11,9 +11,11 @@
 #include <tools/hresult.h>
 #include "folder_view_callback.h"
 #include "item_enumerator.h"
+#include "item_menu.h"
 #include "message_boxes.h"
 #include "progress_window.h"
 #include "storage_change_notify.h"
+#include "storage_data_object.h"
 #include "storage_item_id.h"
 #include "storage_item_path.h"
 
@@ -190,7 +192,7 @@ STDMETHODIMP CStorageShellFolder::GetAttributesOf(UINT count, PCUITEMID_CHILD_AR
     });
 }
 
-STDMETHODIMP CStorageShellFolder::GetUIObjectOf(HWND, UINT count, PCUITEMID_CHILD_ARRAY items, REFIID iid, UINT*,
+STDMETHODIMP CStorageShellFolder::GetUIObjectOf(HWND window, UINT count, PCUITEMID_CHILD_ARRAY items, REFIID iid, UINT*,
                                                 void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -200,9 +202,28 @@ STDMETHODIMP CStorageShellFolder::GetUIObjectOf(HWND, UINT count, PCUITEMID_CHIL
             return item_icon(*GetStorageItem(items[0]), iid, out);
         }
         if (IsEqualIID(iid, IID_IDropTarget)) return QueryInterface(iid, out);
-        // The item menu and the items' data object are made where the menus and transfers are.
+        if (IsEqualIID(iid, IID_IContextMenu)) return ItemMenu(window, count, items, out);
+        if (IsEqualIID(iid, IID_IDataObject)) return ItemsDataObject(count, items, out);
         return E_NOINTERFACE;
     });
+}
+
+HRESULT CStorageShellFolder::ItemMenu(HWND window, UINT count, PCUITEMID_CHILD_ARRAY items, void** out) {
+    if (!absolute_) return E_FAIL;
+    tools::interface_holder<IContextMenu> menu;
+    HRESULT hr = CDefFolderMenu_Create2(absolute_.get(), window, count, items, static_cast<IShellFolder*>(this),
+                                        &ItemMenuCallback, 0, nullptr, menu.put());
+    if (FAILED(hr)) return hr;
+    *out = menu.detach();
+    return S_OK;
+}
+
+HRESULT CStorageShellFolder::ItemsDataObject(UINT count, PCUITEMID_CHILD_ARRAY items, void** out) {
+    if (!absolute_) return E_FAIL;
+    if (count && !items) return E_INVALIDARG;
+    const ContentKey key = GetStorageKey();
+    *out = static_cast<IDataObject*>(new CStorageDataObject(this, absolute_.get(), count, items, key));
+    return S_OK;
 }
 
 STDMETHODIMP CStorageShellFolder::GetDisplayNameOf(PCUITEMID_CHILD item, SHGDNF flags, STRRET* out) {

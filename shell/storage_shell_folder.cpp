@@ -43,7 +43,7 @@ IUnknown* CreateStorageShellFolder(std::vector<IID>* interfaces) {
 }
 
 std::vector<IID> CStorageShellFolder::Interfaces() {
-    return {IID_IPersistFolder2, IID_IShellFolder2, IID_IObjectWithSite};
+    return {IID_IPersistFolder2, IID_IShellFolder2, IID_IObjectWithSite, IID_IContextMenu, IID_IDropTarget};
 }
 
 void* CStorageShellFolder::query_own_interface(REFIID iid) {
@@ -51,7 +51,17 @@ void* CStorageShellFolder::query_own_interface(REFIID iid) {
     if (IsEqualIID(iid, IID_IPersistFolder2) || IsEqualIID(iid, IID_IPersistFolder) || IsEqualIID(iid, IID_IPersist))
         return static_cast<IPersistFolder2*>(this);
     if (IsEqualIID(iid, IID_IObjectWithSite)) return static_cast<IObjectWithSite*>(this);
+    if (IsEqualIID(iid, IID_IContextMenu)) return static_cast<IContextMenu*>(this);
+    if (IsEqualIID(iid, IID_IDropTarget)) return static_cast<IDropTarget*>(this);
+    if (IsEqualIID(iid, IID_StorageShellFolderObject)) return static_cast<IShellFolder2*>(this);
     return nullptr;
+}
+
+tools::interface_holder<CStorageShellFolder> CStorageShellFolder::FromShellFolder(IUnknown* folder) {
+    tools::interface_holder<IShellFolder2> own;
+    if (!folder || FAILED(folder->QueryInterface(IID_StorageShellFolderObject, own.put_void())))
+        return tools::interface_holder<CStorageShellFolder>();
+    return tools::interface_holder<CStorageShellFolder>(static_cast<CStorageShellFolder*>(own.detach()));
 }
 
 void CStorageShellFolder::CloseFolder() noexcept {
@@ -61,6 +71,7 @@ void CStorageShellFolder::CloseFolder() noexcept {
         } catch (...) {
         }
     }
+    drop_data_.reset();
     absolute_.reset();
     storage_root_.reset();
     creating_thread_proxy_.reset();
@@ -94,6 +105,10 @@ void CStorageShellFolder::RefreshView(HWND window) {
         shell::RefreshFolderView(site_.get(), window);
     else
         shell::RefreshWindowView(window);
+}
+
+tools::interface_holder<IShellBrowser> CStorageShellFolder::GetBrowser(HWND window) {
+    return shell::GetFolderBrowser(site_.get(), GetFolderOwnerWindow(window));
 }
 
 CIdList CStorageShellFolder::FullIdListOf(const ITEMIDLIST* item) const {

@@ -16,7 +16,11 @@
 #include "id_list.h"
 #include "module_lock.h"
 
-class CStorageShellFolder : public tools::com_object<IShellFolder2>, public IPersistFolder2, public IObjectWithSite {
+class CStorageShellFolder : public tools::com_object<IShellFolder2>,
+                            public IPersistFolder2,
+                            public IObjectWithSite,
+                            public IContextMenu,
+                            public IDropTarget {
 public:
     // The folder of a storage file (root) that the class factory makes.
     CStorageShellFolder();
@@ -67,6 +71,20 @@ public:
     STDMETHODIMP SetSite(IUnknown* site) override;
     STDMETHODIMP GetSite(REFIID iid, void** out) override;
 
+    // IContextMenu: the background menu (New Folder, and the shell's "paste" verb).
+    STDMETHODIMP QueryContextMenu(HMENU menu, UINT index, UINT first, UINT last, UINT flags) override;
+    STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* info) override;
+    STDMETHODIMP GetCommandString(UINT_PTR offset, UINT type, UINT* reserved, LPSTR buffer, UINT size) override;
+
+    // IDropTarget: shell items dragged from outside any storage are transferred into this folder.
+    STDMETHODIMP DragEnter(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
+    STDMETHODIMP DragOver(DWORD keys, POINTL point, DWORD* effect) override;
+    STDMETHODIMP DragLeave() override;
+    STDMETHODIMP Drop(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
+
+    // The folder object behind a shell folder interface, when it is one of ours; empty otherwise.
+    static tools::interface_holder<CStorageShellFolder> FromShellFolder(IUnknown* folder);
+
     // Binds the folder to the worker thread (starting it when needed); Initialize does this before OpenStorage.
     void BindToWorker();
 
@@ -93,6 +111,7 @@ public:
     void CloseFolder() noexcept;
 
     bool IsRoot() const noexcept { return root_; }
+    bool HasSite() const noexcept { return static_cast<bool>(site_); }
     // The folder's full ID list once it is open, else null.
     const ITEMIDLIST* AbsoluteIdList() const noexcept { return absolute_.get(); }
     // The ID list of the storage file: a root folder's own list, a sub-folder's inherited one.
@@ -103,6 +122,14 @@ public:
     HWND GetFolderOwnerWindow(HWND window);
     // The site's browser when there is a site, else the window's; its active view is refreshed.
     void RefreshView(HWND window);
+    // The browser that shows the folder: the site's when there is a site, else the one the owner window answers with.
+    tools::interface_holder<IShellBrowser> GetBrowser(HWND window);
+    // The full list of an item of this folder (the folder's own list followed by item); E_FAIL before it is open.
+    CIdList FullIdListOf(const ITEMIDLIST* item) const;
+
+    // The first command identifier the shell gave the item menu at its last merge.
+    UINT FirstItemCommand() const noexcept { return first_item_command_; }
+    void SetFirstItemCommand(UINT first) noexcept { first_item_command_ = first; }
 
 protected:
     void* query_own_interface(REFIID iid) override;
@@ -111,8 +138,8 @@ protected:
     tools::interface_holder<IStorageFolder> OpenRootOnWorker(const ITEMIDLIST* absolute, bool& connected);
     tools::interface_holder<IStorageFolder> OpenSubFolderOnWorker(const ITEMIDLIST* absolute);
     tools::interface_holder<IStorageFolder> UnmarshalServerFolder();
-    // The full list of an item of this folder (the folder's own list followed by item); E_FAIL before it is open.
-    CIdList FullIdListOf(const ITEMIDLIST* item) const;
+    HRESULT ItemMenu(HWND window, UINT count, PCUITEMID_CHILD_ARRAY items, void** out);
+    HRESULT ItemsDataObject(UINT count, PCUITEMID_CHILD_ARRAY items, void** out);
     void RenameItem(HWND window, const ITEMIDLIST* item, const wchar_t* name, SHGDNF flags, ITEMIDLIST** out);
 
     // First, so that it is given back last, after everything else of the folder is gone.
@@ -129,6 +156,13 @@ protected:
     tools::interface_holder<IStorageFolder> creating_thread_proxy_;
     tools::interface_holder<IUnknown> site_;
     volatile LONG holds_key_reference_ = 0;
+    // The data of the drag in progress, whether it may be dropped here, and the effect last proposed for it (before
+    // it is limited to what the source allows).
+    tools::interface_holder<IDataObject> drop_data_;
+    bool drop_entered_ = false;
+    bool drop_accepted_ = false;
+    DWORD drop_effect_ = DROPEFFECT_NONE;
+    UINT first_item_command_ = 0;
 };
 
 // A new folder of a storage file with one reference, as the class factory hands it out; interfaces, when given,

@@ -17,6 +17,10 @@ inline constexpr CLSID CLSID_FrozenOverlay = {0xAF5C4171, 0x54AA, 0x42A6, {0xB4,
 inline constexpr CLSID CLSID_InaccessibleOverlay = {0xAF5C4171, 0x54AA, 0x42A6, {0xB4, 0x28, 0xF2, 0x26, 0xC3, 0x67, 0x9F, 0x1B}};
 inline constexpr CLSID CLSID_KeyOverlay = {0xAF5C4171, 0x54AA, 0x42A6, {0xB4, 0x28, 0xF2, 0x26, 0xC3, 0x67, 0x9F, 0x19}};
 
+// Answered only within the shell extension's process: the folder object itself behind one of its interfaces.
+// {3A99F591-5063-4C82-BA5C-D4B536DC5D5D}
+inline constexpr IID IID_StorageShellFolderObject = {0x3A99F591, 0x5063, 0x4C82, {0xBA, 0x5C, 0xD4, 0xB5, 0x36, 0xDC, 0x5D, 0x5D}};
+
 // The identity of the storage (root) and of every element, VT_BSTR braced GUID text.
 inline constexpr GUID ElementIdProperty = {0x91E7A3FD, 0x8F93, 0x4875, {0x84, 0x36, 0xCC, 0x16, 0x53, 0xBF, 0x40, 0x67}};
 // Display name, VT_BSTR, every element.
@@ -37,6 +41,10 @@ inline constexpr GUID AttachedKeyProperty = {0xB1B1E13C, 0xC939, 0x4E52, {0xA5, 
 inline constexpr GUID CommentProperty = {0xF64FAA41, 0x9EC6, 0x4361, {0x88, 0x94, 0x7F, 0x29, 0x52, 0x25, 0x64, 0x82}};
 // A stream's content digest as GUID text, VT_BSTR, stream.
 inline constexpr GUID ContentDigestProperty = {0x686EECD9, 0x505F, 0x4F3A, {0xA2, 0x77, 0x83, 0x89, 0x0A, 0xA2, 0x12, 0x4B}};
+
+// The clipboard format that marks data handed out by storage folders (the folder's class in this exact text);
+// storage folders refuse drops that carry it.
+inline constexpr wchar_t StorageSourceFormatName[] = L"{AF5C4171-54AA-42a6-B428-F226C3679F18}";
 
 // Element types as the server's GetType reports them.
 inline constexpr long FolderElementType = 1;

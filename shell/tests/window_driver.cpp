@@ -17,8 +17,9 @@ BOOL CALLBACK match_window(HWND window, LPARAM context) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    // Read without a message: a window of a thread that is waiting (for this one, even) still answers.
     wchar_t text[256] = L"";
-    GetWindowTextW(window, text, 256);
+    InternalGetWindowText(window, text, 256);
     if ((s->caption && *s->caption != text) || (*s->test && !(*s->test)(window))) return TRUE;
     s->found = window;
     return FALSE;
