@@ -12,6 +12,7 @@
 #include "clipboard_commands.h"
 #include "extract_items.h"
 #include "id_list_set.h"
+#include "item_commands.h"
 #include "message_boxes.h"
 #include "shell_registration.h"
 #include "storage_item_id.h"
@@ -69,7 +70,15 @@ HRESULT DispatchItemCommand(CStorageShellFolder& folder, HWND window, IDataObjec
     return tools::com_boundary([&]() -> HRESULT {
         switch (command) {
         case open_item_command: OpenItem(folder, window, data); return S_OK;
+        case check_items_command: shell::CheckItems(folder, window, data); return S_OK;
         case extract_items_command: return ExtractItems(folder, window, data);
+        case DFM_CMD_DELETE: shell::DeleteItems(folder, window, data, false); return S_OK;
+        case DFM_CMD_PROPERTIES: {
+            // The shell offers the sheet for one item; a sheet is shown for the first.
+            IdListSet items;
+            if (GetShellIdList(items, data)) shell::ShowItemProperties(folder, window, items.children[0].get());
+            return S_OK;
+        }
         case DFM_CMD_MOVE: CutToClipboard(window, data); return S_OK;
         case DFM_CMD_COPY: CopyToClipboard(window, data); return S_OK;
         case DFM_CMD_PASTE: PasteFromClipboard(folder, window); return S_OK;

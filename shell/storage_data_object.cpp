@@ -13,6 +13,7 @@
 #include "file_descriptors.h"
 #include "format_enumerator.h"
 #include "guid_transform.h"
+#include "item_commands.h"
 #include "item_stream.h"
 #include "storage_shell_folder.h"
 
@@ -137,6 +138,15 @@ STDMETHODIMP CStorageDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) {
 
 STDMETHODIMP CStorageDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) {
     if (!inner_) return E_POINTER;
+    DWORD performed = DROPEFFECT_NONE;
+    // A target that read the items as files and moved them reports it here: the items leave the storage, without a
+    // question, once; a report before the target read anything deletes nothing.
+    if (format && medium && format->cfFormat == DwordFormatId(DwordFormat::performed_drop_effect) &&
+        !descriptors_.empty() && ReadDwordMedium(*medium, performed) && performed == DROPEFFECT_MOVE) {
+        descriptors_.clear();
+        tools::com_boundary(
+            [&] { shell::DeleteItems(*folder_.get(), folder_->GetFolderOwnerWindow(nullptr), inner_.get(), true); });
+    }
     return inner_->SetData(format, medium, release);
 }
 

@@ -3,7 +3,6 @@
 #include <shlwapi.h>
 
 #include <platform/check_box_message_box.h>
-#include <platform/dialog_framework.h>
 #include <server/client/server_calls.h>
 #include <tools/com_error.h>
 #include <tools/text.h>
@@ -83,12 +82,8 @@ void notify_imported(CStorageShellFolder& folder, IStorageFolder* server, const 
 // Runs the transfer once the items are known; true when every item arrived whole.
 bool run_transfer(CStorageShellFolder& folder, const std::vector<std::wstring>& paths, size_t selected, bool move,
                   HWND owner, const ContentKey& key) {
-    shell::progress_text_record parameters;
-    parameters.module = platform::this_module();
-    parameters.kind = (move ? 2 : 0) + (selected == 1 ? 0 : 1);
-    parameters.icon = shell::ProductIcon(parameters.module);
-    parameters.owner = owner;
-    parameters.texts[0] = move ? L"Moving..." : L"Copying...";
+    shell::progress_text_record parameters = shell::ShellProgress((move ? 2 : 0) + (selected == 1 ? 0 : 1), owner,
+                                                                  move ? L"Moving..." : L"Copying...");
     parameters.texts[1] = L"Calculating source size";
     auto progress = shell::RunProgressWindow(parameters);
     shell::IProgressWindow& window = progress->Window();

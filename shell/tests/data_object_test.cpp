@@ -217,8 +217,24 @@ TEST_CASE("storage items handed out as virtual files, the item menu and the clip
         DWORD performed = 0;
         CHECK(GetDwordFormat(data.get(), DwordFormat::performed_drop_effect, performed));
         CHECK(performed == DROPEFFECT_COPY);
-        CHECK(storage.has(L"docs\\b.txt"));
-        CHECK(storage.has(L"a.bin"));
+        CHECK(storage.Exists(L"docs\\b.txt"));
+        CHECK(storage.Exists(L"a.bin"));
+
+        // A move: reported before the records were read it deletes nothing; after them, the items leave the storage
+        // whole, once.
+        auto moved = items_data(&folder, {L"docs", L"a.bin"});
+        REQUIRE(SetDwordFormat(moved.get(), DwordFormat::performed_drop_effect, DROPEFFECT_MOVE));
+        CHECK(storage.Exists(L"a.bin"));
+        testing::scratch_dir moved_to;
+        consume(moved.get(), moved_to.path(), DROPEFFECT_MOVE);
+        CHECK(file_bytes(moved_to.file(L"docs\\b.txt")) == pattern(5000, 1));
+        CHECK(file_bytes(moved_to.file(L"a.bin")) == pattern(10, 3));
+        CHECK_FALSE(storage.Exists(L"docs"));
+        CHECK_FALSE(storage.Exists(L"a.bin"));
+        CHECK(storage.Exists(L"x.bin"));
+        storage.write_stored(L"a.bin", pattern(10, 9));
+        CHECK(SetDwordFormat(moved.get(), DwordFormat::performed_drop_effect, DROPEFFECT_MOVE));
+        CHECK(storage.stored(L"a.bin") == pattern(10, 9));
 
         // Back onto a storage folder, its own or another: refused.
         DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;

@@ -4,33 +4,21 @@
 #include <cstring>
 
 #include <shell/id_list.h>
+#include "item_id_fixture.h"
 
 namespace shell_testing {
 
 CLIPFORMAT format_id(const wchar_t* name) { return static_cast<CLIPFORMAT>(RegisterClipboardFormatW(name)); }
-
-std::vector<BYTE> id_list_array(const ITEMIDLIST* parent, const std::vector<const ITEMIDLIST*>& children) {
-    std::vector<const ITEMIDLIST*> lists{parent};
-    lists.insert(lists.end(), children.begin(), children.end());
-    std::vector<BYTE> bytes(sizeof(UINT) * (lists.size() + 1));
-    *reinterpret_cast<UINT*>(bytes.data()) = static_cast<UINT>(children.size());
-    for (size_t i = 0; i < lists.size(); ++i) {
-        reinterpret_cast<UINT*>(bytes.data())[i + 1] = static_cast<UINT>(bytes.size());
-        const BYTE* list = reinterpret_cast<const BYTE*>(lists[i]);
-        bytes.insert(bytes.end(), list, list + ILGetSize(lists[i]));
-    }
-    return bytes;
-}
 
 tools::interface_holder<test_data_object> test_data_object::of_paths(const std::vector<std::wstring>& paths) {
     std::vector<CIdList> full;
     for (const std::wstring& path : paths) full.emplace_back(ILCreateFromPathW(path.c_str()));
     CIdList parent(ILClone(full.front().get()));
     ILRemoveLastID(parent.get());
-    std::vector<const ITEMIDLIST*> children;
-    for (const CIdList& list : full) children.push_back(ILFindLastID(list.get()));
+    std::vector<const ITEMIDLIST*> lists{parent.get()};
+    for (const CIdList& list : full) lists.push_back(ILFindLastID(list.get()));
     tools::interface_holder<test_data_object> data(new test_data_object);
-    data->put(CFSTR_SHELLIDLIST, id_list_array(parent.get(), children));
+    data->put(CFSTR_SHELLIDLIST, id_array(lists));
     return data;
 }
 

@@ -38,7 +38,5 @@ private:
 };
 
 CLIPFORMAT format_id(const wchar_t* name);
-// A "Shell IDList Array" of a parent list and children, laid out as the shell lays it out.
-std::vector<BYTE> id_list_array(const ITEMIDLIST* parent, const std::vector<const ITEMIDLIST*>& children);
 
 }  // namespace shell_testing

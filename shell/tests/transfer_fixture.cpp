@@ -4,7 +4,6 @@
 #include <shlobj.h>
 #include <cstring>
 
-#include <server/client/connect_server.h>
 #include <server/client/storage_properties.h>
 #include <server/idl/storage_identities.h>
 #include <shell/progress_window_resources.h>
@@ -16,22 +15,14 @@
 
 namespace shell_testing {
 
-storage_under_test::storage_under_test() {
-    path = MakeStorage(dir, L"target", SeparateFile, pfx);
-    key.emplace(pfx);
-    server = ConnectServer();
-    root = OpenStorageOrThrow(server.get(), path);
-    id = GetStorageId(root.get());
+storage_under_test::storage_under_test() : served_storage(L"target") {
     folder.reset(new CStorageShellFolder());
-    CIdList list(ILCreateFromPathW(path.c_str()));
-    REQUIRE(folder->Initialize(list.get()) == S_OK);
+    REQUIRE(folder->Initialize(List().get()) == S_OK);
     CreateDirectoryW(dir.file(L"src").c_str(), nullptr);
 }
 
 storage_under_test::~storage_under_test() {
     folder.reset();
-    root.reset();
-    if (server) CloseStorageOrThrow(server.get(), path);
     CStorageKeyMap::Instance().Remove(id);
 }
 
@@ -48,11 +39,10 @@ void storage_under_test::write_source(const std::wstring& relative, const std::v
     REQUIRE(written == bytes.size());
 }
 
-void storage_under_test::write_stored(const std::wstring& relative, const std::vector<BYTE>& bytes) const {
-    const size_t last = relative.rfind(L'\\');
-    if (last != std::wstring::npos && !has(relative.substr(0, last)))
-        OpenFolderOrThrow(root.get(), relative.substr(0, last), VARIANT_TRUE);
-    auto file = OpenFileOrThrow(root.get(), relative, VARIANT_TRUE);
+void storage_under_test::write_stored(const std::wstring& relative, const std::vector<BYTE>& bytes) {
+    const size_t cut = relative.rfind(L'\\');
+    auto parent = cut == std::wstring::npos ? root : FindFolder(relative.substr(0, cut));
+    auto file = OpenFileOrThrow(parent.get(), relative.substr(cut + 1), VARIANT_TRUE);
     ULONG written = 0;
     if (!bytes.empty())
         GetStreamOrThrow(file.get())->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
@@ -65,10 +55,6 @@ std::vector<BYTE> storage_under_test::stored(const std::wstring& relative) const
     ULONG read = 0;
     while (SUCCEEDED(stream->Read(block, sizeof block, &read)) && read) bytes.insert(bytes.end(), block, block + read);
     return bytes;
-}
-
-bool storage_under_test::has(const std::wstring& relative) const {
-    return testing::raised([&] { FindElementInfoOrThrow(root.get(), relative); }) == S_OK;
 }
 
 std::wstring storage_under_test::digest_text(const std::wstring& relative) const {

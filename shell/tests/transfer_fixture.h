@@ -4,7 +4,6 @@
 #pragma once
 #include <windows.h>
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,27 +16,20 @@
 
 namespace shell_testing {
 
-struct storage_under_test {
-    testing::scratch_dir dir;
-    tools::byte_buffer pfx;
-    std::wstring path;
-    std::optional<installed_key> key;
-    server_ptr<IStorageServer> server;
-    server_ptr<IStorageFolder> root;
+// The storage of served_storage shown through the folder object, with files of chosen bytes on both sides.
+struct storage_under_test : served_storage {
     tools::interface_holder<CStorageShellFolder> folder;
-    GUID id{};
 
     storage_under_test();
     ~storage_under_test();
-    // A path below the scratch folder's "src" folder (made on first use).
+    // A path below the scratch folder's "src" folder.
     std::wstring source(const std::wstring& relative) const;
     // A file on disk with these bytes (its folders made).
     void write_source(const std::wstring& relative, const std::vector<BYTE>& bytes) const;
     // A file in the storage with these bytes (its folders made; no digest).
-    void write_stored(const std::wstring& relative, const std::vector<BYTE>& bytes) const;
+    void write_stored(const std::wstring& relative, const std::vector<BYTE>& bytes);
     // A stored file's bytes; the COM error when there is none.
     std::vector<BYTE> stored(const std::wstring& relative) const;
-    bool has(const std::wstring& relative) const;
     // The recorded digest as it is kept (braced GUID text); empty when none.
     std::wstring digest_text(const std::wstring& relative) const;
 };

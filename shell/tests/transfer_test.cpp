@@ -44,10 +44,6 @@ DWORD dropped(IDropTarget* target, IDataObject* data, DWORD keys, DWORD allowed 
     return effect;
 }
 
-std::vector<std::pair<LONG, std::wstring>> notified;
-void WINAPI record_notification(LONG event, UINT, LPCVOID first, LPCVOID) {
-    notified.emplace_back(event, LastStorageItem(static_cast<const ITEMIDLIST*>(first))->name);
-}
 
 std::vector<std::wstring> listing(IStorageFolder* folder) {
     std::vector<std::wstring> names;
@@ -147,7 +143,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         // What the source does not allow is not proposed, and not done.
         CHECK(entered(target, data.get(), MK_LBUTTON | MK_SHIFT, DROPEFFECT_COPY) == DROPEFFECT_NONE);
         CHECK(dropped(target, data.get(), MK_LBUTTON | MK_SHIFT, DROPEFFECT_COPY) == DROPEFFECT_NONE);
-        CHECK_FALSE(storage.has(L"tree"));
+        CHECK_FALSE(storage.Exists(L"tree"));
 
         // Plain text, a storage's own items and an array whose offsets leave its memory are refused.
         tools::interface_holder<test_data_object> text(new test_data_object);
@@ -155,8 +151,8 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         auto marked = test_data_object::of_paths({storage.source(L"tree")});
         marked->put(StorageSourceFormatName, {1, 0, 0, 0});
         tools::interface_holder<test_data_object> broken(new test_data_object);
-        std::vector<BYTE> array = id_list_array(CIdList(ILCreateFromPathW(storage.dir.path().c_str())).get(),
-                                                {ItemIdOf(L"x", FileElementType).get()});
+        std::vector<BYTE> array = id_array({CIdList(ILCreateFromPathW(storage.dir.path().c_str())).get(),
+                                            ItemIdOf(L"x", FileElementType).get()});
         reinterpret_cast<UINT*>(array.data())[2] = static_cast<UINT>(array.size() + 8);
         broken->put(CFSTR_SHELLIDLIST, array);
         for (IDataObject* refused : {static_cast<IDataObject*>(text.get()), static_cast<IDataObject*>(marked.get()),
@@ -170,10 +166,11 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(listing(storage.root.get()).empty());
 
         // Shift+drag, dropped: a move of the whole tree, reported to the source only now that it is whole.
-        notified.clear();
-        change_notify_sink previous = SetChangeNotifySink(&record_notification);
-        const DWORD effect = dropped(target, data.get(), MK_LBUTTON | MK_SHIFT);
-        SetChangeNotifySink(previous);
+        DWORD effect = DROPEFFECT_NONE;
+        {
+            notification_recorder recorder;
+            effect = dropped(target, data.get(), MK_LBUTTON | MK_SHIFT);
+        }
         CHECK(effect == DROPEFFECT_MOVE);
         CHECK(storage.stored(L"tree\\zeros.bin") == std::vector<BYTE>(8192, 0));
         CHECK(storage.stored(L"tree\\ten.txt") == pattern(10));
@@ -184,8 +181,11 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(data->dword(CFSTR_PERFORMEDDROPEFFECT) == DROPEFFECT_MOVE);
         CHECK(data->dword(CFSTR_PASTESUCCEEDED) == DROPEFFECT_MOVE);
         // Only the top folder is announced; the sources stay for their owner to remove.
-        REQUIRE(notified.size() == 1);
-        CHECK(notified[0] == std::pair<LONG, std::wstring>(SHCNE_MKDIR, L"tree"));
+        const auto& events = notification_recorder::events;
+        REQUIRE(events.size() == 1);
+        CHECK(events[0].id == SHCNE_MKDIR);
+        CHECK(std::wstring(LastStorageItem(events[0].first.get())->name) == L"tree");
+        CHECK(IsIdListPrefix(storage.folder->AbsoluteIdList(), events[0].first.get()));
         CHECK(file_bytes(storage.source(L"tree\\ten.txt")) == pattern(10));
     }
 
@@ -297,7 +297,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         // Each new folder stands in the view with its name open for editing (left unchanged here).
         auto made = [&](const std::wstring& name) {
             CHECK(storage.folder->InvokeCommand(&invoke) == S_OK);
-            CHECK(storage.has(name));
+            CHECK(storage.Exists(name));
             HWND edit = reinterpret_cast<HWND>(SendMessageW(browser.List(), LVM_GETEDITCONTROL, 0, 0));
             wchar_t editing[64] = L"";
             if (edit) GetWindowTextW(edit, editing, 64);
