@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include <comdef.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -127,6 +129,21 @@ void print(const row& r) {
 void print_failure(const std::string& bench, const std::string& what, const std::string& why) {
     std::printf("{\"bench\":%s,\"case\":%s,\"error\":%s}\n", quoted(bench).c_str(), quoted(what).c_str(), quoted(why).c_str());
     std::fflush(stdout);
+}
+
+int attempt(const char* bench, const std::function<void()>& work) {
+    try {
+        work();
+        return 0;
+    } catch (const std::exception& e) {
+        print_failure(bench, "", e.what());
+        return 1;
+    } catch (const _com_error& e) {
+        char text[64];
+        std::snprintf(text, sizeof text, "a server call failed: 0x%08lX", static_cast<unsigned long>(e.Error()));
+        print_failure(bench, "", text);
+        return 1;
+    }
 }
 
 void check(HRESULT hr, const char* step) {

@@ -65,6 +65,10 @@ void print_growth(const std::string& bench, const std::vector<long long>& sizes,
 // A row that could not be measured, with why.
 void print_failure(const std::string& bench, const std::string& what, const std::string& why);
 
+// Runs one benchmark's work; a failure (a std::exception or a failed server call) is printed as its row's failure.
+// Returns 1 on failure, else 0.
+int attempt(const char* bench, const std::function<void()>& work);
+
 // Throws a std::runtime_error naming step and hr when hr failed.
 void check(HRESULT hr, const char* step);
 

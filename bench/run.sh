@@ -13,7 +13,7 @@ do_build=1 json=""
 # Full sizes (and how often each measurement is repeated; the median counts).
 # Sizes in KiB.
 write_kib=65536 copy_kib=16384 digest_kib=16384 defrag_kib=65536 files=100,1000,10000 reps=3 key_runs=5 tag=""
-# Files in the folder the shell's folder opens.
+# Files in the folder the shell's folder opens, and in the folder it copies in and out.
 shell_files=1000
 # Seconds one benchmark program may take before it is stopped (so that a hung call ends the run).
 limit=3600
@@ -88,11 +88,11 @@ if [ -f "$dist/orriserver.exe" ] && [ -f "$dist/orritypes.exe" ]; then
   wine_quiet "$dist/orriserver.exe" /i || echo "bench: installing the service failed" >&2
   wine_quiet "$build/bench/bare_server.exe" /regserver || echo "bench: registering the bare server failed" >&2
   run server_bench --copy-kib "$copy_kib" --files "$files" --digest-kib "$digest_kib" --defrag-kib "$defrag_kib" --reps "$reps"
-  run shell_bench --files "$shell_files" --reps "$reps"
+  run shell_bench --files "$shell_files" --transfer-kib "$copy_kib" --transfer-files "$shell_files" --reps "$reps"
   wine_quiet "$dist/orriserver.exe" /s
   wine_quiet "$dist/orriserver.exe" /u
 else
-  for row in "1 copy via server" "3 list via server" "4 digest" "5 defragment" "8 open folder"; do
+  for row in "1 copy via server" "3 list via server" "4 digest" "5 defragment" "8 open folder" "9 transfer"; do
     echo "{\"bench\":\"$row\",\"skipped\":\"the storage server (orriserver.exe) is not in this checkout\"}" >> "$out"
   done
 fi

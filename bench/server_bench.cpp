@@ -298,22 +298,6 @@ void defragment(const bench::scratch& dir, long long kib, int reps) {
     bench::print(r);
 }
 
-template <class Work>
-int attempt(const char* bench, Work work) {
-    try {
-        work();
-        return 0;
-    } catch (const std::exception& e) {
-        bench::print_failure(bench, "", e.what());
-        return 1;
-    } catch (const _com_error& e) {
-        char text[64];
-        std::snprintf(text, sizeof text, "a server call failed: 0x%08lX", static_cast<unsigned long>(e.Error()));
-        bench::print_failure(bench, "", text);
-        return 1;
-    }
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -323,14 +307,14 @@ int wmain(int argc, wchar_t** argv) {
     {
         bench::scratch dir(L"server");
         int reps = static_cast<int>(args.number(L"reps", 3));
-        failures += attempt("1 copy via server", [&] { copy_in_out(dir, args.number(L"copy-kib", 16384), reps); });
-        failures += attempt("3 list via server",
+        failures += bench::attempt("1 copy via server", [&] { copy_in_out(dir, args.number(L"copy-kib", 16384), reps); });
+        failures += bench::attempt("3 list via server",
                             [&] {
             // Each listed item is a few calls across processes: one listing of the largest folder takes minutes.
             list_through_server(dir, args.numbers(L"files", {100, 1000, 10000}), static_cast<int>(args.number(L"list-reps", 1)));
         });
-        failures += attempt("4 digest", [&] { digest(dir, args.number(L"digest-kib", 16384), reps); });
-        failures += attempt("5 defragment", [&] { defragment(dir, args.number(L"defrag-kib", 65536), reps); });
+        failures += bench::attempt("4 digest", [&] { digest(dir, args.number(L"digest-kib", 16384), reps); });
+        failures += bench::attempt("5 defragment", [&] { defragment(dir, args.number(L"defrag-kib", 65536), reps); });
     }
     CoUninitialize();
     return failures ? 1 : 0;
