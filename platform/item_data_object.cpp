@@ -2,6 +2,7 @@
 #include "item_data_object.h"
 
 #include <shlobj.h>
+#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -16,6 +17,20 @@ bool wants_global(const FORMATETC* format) {
 bool refused_format(HRESULT hr) { return hr == E_NOTIMPL || hr == E_INVALIDARG || hr == DV_E_FORMATETC; }
 
 }  // namespace
+
+std::vector<FORMATETC> listed_formats(IDataObject* data, DWORD direction) {
+    std::vector<FORMATETC> formats;
+    tools::interface_holder<IEnumFORMATETC> listed;
+    if (FAILED(data->EnumFormatEtc(direction, listed.put())) || !listed) return formats;
+    FORMATETC format{};
+    while (listed->Next(1, &format, nullptr) == S_OK) {
+        // Target devices are not handed on; the caller frees none of ours.
+        if (format.ptd) CoTaskMemFree(format.ptd);
+        format.ptd = nullptr;
+        formats.push_back(format);
+    }
+    return formats;
+}
 
 HGLOBAL copy_global(HGLOBAL source) {
     const SIZE_T size = source ? GlobalSize(source) : 0;
@@ -126,17 +141,9 @@ STDMETHODIMP item_data_object::EnumFormatEtc(DWORD direction, IEnumFORMATETC** o
 }
 
 HRESULT item_data_object::enum_formats(DWORD direction, IEnumFORMATETC** out) {
-    std::vector<FORMATETC> formats;
-    tools::interface_holder<IEnumFORMATETC> inner;
-    if (SUCCEEDED(inner_->EnumFormatEtc(direction, inner.put())) && inner) {
-        FORMATETC format{};
-        while (inner->Next(1, &format, nullptr) == S_OK) {
-            // Target devices are not handed on; the caller frees none of ours.
-            if (format.ptd) CoTaskMemFree(format.ptd);
-            format.ptd = nullptr;
-            if (!hidden(&format)) formats.push_back(format);
-        }
-    }
+    std::vector<FORMATETC> formats = listed_formats(inner_.get(), direction);
+    formats.erase(std::remove_if(formats.begin(), formats.end(), [this](const FORMATETC& f) { return hidden(&f); }),
+                  formats.end());
     if (direction == DATADIR_GET)
         for (const auto& [id, memory] : kept_) {
             bool listed = false;

@@ -45,6 +45,9 @@ private:
     bool items_on_disk_;
 };
 
+// The formats the object lists for the direction, their target devices dropped (none when it lists none).
+std::vector<FORMATETC> listed_formats(IDataObject* data, DWORD direction);
+
 // A copy of a memory block (GMEM_MOVEABLE), null when it cannot be made.
 HGLOBAL copy_global(HGLOBAL source);
 

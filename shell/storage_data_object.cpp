@@ -154,16 +154,7 @@ STDMETHODIMP CStorageDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC**
     if (!out) return E_POINTER;
     *out = nullptr;
     return tools::com_boundary([&] {
-        std::vector<FORMATETC> formats;
-        tools::interface_holder<IEnumFORMATETC> inner;
-        if (SUCCEEDED(inner_->EnumFormatEtc(direction, inner.put())) && inner) {
-            FORMATETC format{};
-            while (inner->Next(1, &format, nullptr) == S_OK) {
-                if (format.ptd) CoTaskMemFree(format.ptd);
-                format.ptd = nullptr;
-                formats.push_back(format);
-            }
-        }
+        std::vector<FORMATETC> formats = platform::listed_formats(inner_.get(), direction);
         if (direction == DATADIR_GET) {
             formats.push_back({FileContentsFormat(), nullptr, DVASPECT_CONTENT, 0, TYMED_ISTREAM});
             formats.push_back({FileGroupDescriptorFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL});

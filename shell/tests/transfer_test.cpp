@@ -187,6 +187,17 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(std::wstring(LastStorageItem(events[0].first.get())->name) == L"tree");
         CHECK(IsIdListPrefix(storage.folder->AbsoluteIdList(), events[0].first.get()));
         CHECK(file_bytes(storage.source(L"tree\\ten.txt")) == pattern(10));
+
+        // A folder holding a link back to its parent (a Unix link, which Wine reports as a reparse point): the link
+        // lands as an empty folder, never followed.
+        wchar_t loop[MAX_PATH] = L"";
+        REQUIRE(GetEnvironmentVariableW(L"ORRI_LINK_LOOP", loop, MAX_PATH) > 0);
+        CHECK((GetFileAttributesW((std::wstring(loop) + L"\\inner\\back").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT));
+        CHECK(dropped(target, test_data_object::of_paths({loop}).get(), MK_LBUTTON) == DROPEFFECT_COPY);
+        CHECK(sorted(listing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner", VARIANT_FALSE).get())) ==
+              std::vector<std::wstring>{L"back", L"file.txt"});
+        CHECK(listing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner\\back", VARIANT_FALSE).get()).empty());
+        CHECK(storage.stored(L"link-loop\\inner\\file.txt") == std::vector<BYTE>{'l', 'o', 'o', 'p', 'e', 'd'});
     }
 
     SUBCASE("a source held open, and cancels at two points: effect none, nothing half stored, nothing reported") {
