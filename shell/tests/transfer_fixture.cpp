@@ -106,15 +106,19 @@ bool window_script::done() {
     return came_;
 }
 
-std::function<void(HWND)> cancel_when_copying(const std::wstring& file_name) {
-    return [file_name](HWND dialog) {
+std::function<void(HWND)> when_copying(const std::wstring& file_name, std::function<void(HWND)> then) {
+    return [file_name, then = std::move(then)](HWND dialog) {
         for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(5)) {
             wchar_t line[512] = L"";
             GetDlgItemTextW(dialog, IDC_PROGRESS_MODERN_LINE1, line, 512);
             if (std::wstring(line).find(L"'" + file_name + L"'") != std::wstring::npos) break;
         }
-        Press(dialog, IDCANCEL);
+        then(dialog);
     };
+}
+
+std::function<void(HWND)> cancel_when_copying(const std::wstring& file_name) {
+    return when_copying(file_name, [](HWND dialog) { Press(dialog, IDCANCEL); });
 }
 
 std::function<void(HWND)> answer(int button, bool tick) {

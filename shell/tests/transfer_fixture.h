@@ -54,6 +54,8 @@ private:
     bool came_ = false;
 };
 
+// Runs the action on the progress window once its first status line names the file (or after 30 s).
+std::function<void(HWND)> when_copying(const std::wstring& file_name, std::function<void(HWND)> then);
 // Presses Cancel on the progress window once its first status line names the file.
 std::function<void(HWND)> cancel_when_copying(const std::wstring& file_name);
 // Answers a question box with the button; ticks its "don't show again" box first when asked to.

@@ -244,6 +244,28 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(storage.stored(L"old\\kept.txt") == pattern(5));
         CHECK_FALSE(old->has(CFSTR_PERFORMEDDROPEFFECT));
         CHECK(boxes.texts().size() == 1);
+
+        // A folder deleted while the file before it is copied: that file arrives whole, the transfer stops at the
+        // folder with the system's reason, and a move reports nothing to its source.
+        storage.write_source(L"first.bin", pattern(2 << 20, 7));
+        storage.write_source(L"later\\x.txt", pattern(10));
+        auto both = test_data_object::of_paths({storage.source(L"first.bin"), storage.source(L"later")});
+        {
+            window_script remove(L"Moving...", when_copying(L"first.bin", [&](HWND) {
+                DeleteFileW(storage.source(L"later\\x.txt").c_str());
+                RemoveDirectoryW(storage.source(L"later").c_str());
+            }));
+            CHECK(dropped(target, both.get(), MK_LBUTTON | MK_SHIFT) == DROPEFFECT_NONE);
+            CHECK(remove.done());
+        }
+        CHECK(storage.stored(L"first.bin") == pattern(2 << 20, 7));
+        CHECK(storage.digest_text(L"first.bin") == expected_digest(pattern(2 << 20, 7)));
+        CHECK_FALSE(storage.Exists(L"later"));
+        CHECK_FALSE(both->has(CFSTR_PERFORMEDDROPEFFECT));
+        texts = boxes.texts();
+        REQUIRE(texts.size() == 2);
+        CHECK(texts[1] == L"Unable to move '" + storage.source(L"later") + L"'\n\n" +
+                              tools::format_win_error(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))));
     }
 
     SUBCASE("the overwrite question: No keeps the old bytes, a ticked No holds for its transfer only, Yes replaces") {
