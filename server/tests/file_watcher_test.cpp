@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <set>
 #include <string>
 
 #include <server/file_watch.h>
@@ -46,27 +47,44 @@ void create_file(const std::wstring& path, const char* text = "storage") {
     CloseHandle(h);
 }
 
-int thread_count() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    REQUIRE(snapshot != INVALID_HANDLE_VALUE);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
-}
+// The threads of this process that were not there when it was made. All threads together would not do: Wine's
+// pool workers, started by earlier tests, end on their own after some idle seconds, at any moment of a test.
+class new_threads {
+public:
+    new_threads() : before_(thread_ids()) {}
 
-int wait_for_thread_count(int expected, DWORD timeout_ms = 3000) {
-    DWORD start = GetTickCount();
-    int count = thread_count();
-    while (count != expected && GetTickCount() - start < timeout_ms) {
-        Sleep(20);
-        count = thread_count();
+    int count() const {
+        int count = 0;
+        for (DWORD id : thread_ids()) count += before_.count(id) ? 0 : 1;
+        return count;
     }
-    return count;
-}
+
+    // The count once it has become `expected`, or whatever it is after timeout_ms.
+    int wait_for(int expected, DWORD timeout_ms = 3000) const {
+        DWORD start = GetTickCount();
+        int now = count();
+        while (now != expected && GetTickCount() - start < timeout_ms) {
+            Sleep(20);
+            now = count();
+        }
+        return now;
+    }
+
+private:
+    static std::set<DWORD> thread_ids() {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        REQUIRE(snapshot != INVALID_HANDLE_VALUE);
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        std::set<DWORD> ids;
+        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+            if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
+        CloseHandle(snapshot);
+        return ids;
+    }
+
+    std::set<DWORD> before_;
+};
 
 std::wstring upper(std::wstring text) {
     CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
@@ -122,17 +140,17 @@ TEST_CASE("paths that differ in letter case are one watch with one thread, and d
     testing::scratch_dir dir;
     std::wstring storage = dir.file(L"Case.orrisafe");
     create_file(storage);
-    int before = thread_count();
+    new_threads threads;
 
     REQUIRE(WatchStorageFile(storage.c_str(), true) == S_OK);
-    CHECK(thread_count() == before + 1);
+    CHECK(threads.count() == 1);
     REQUIRE(WatchStorageFile(upper(storage).c_str(), true) == S_OK);
-    CHECK(thread_count() == before + 1);
+    CHECK(threads.count() == 1);
     CHECK(state_of(upper(storage)) == watched);
 
     REQUIRE(WatchStorageFile(upper(storage).c_str(), false) == S_OK);
     CHECK(state_of(storage) == not_watched);
-    CHECK(wait_for_thread_count(before) == before);
+    CHECK(threads.wait_for(0) == 0);
 
     // Dropping what is not watched changes nothing.
     CHECK(WatchStorageFile(storage.c_str(), false) == S_OK);
@@ -142,7 +160,7 @@ TEST_CASE("paths that differ in letter case are one watch with one thread, and d
 TEST_CASE("deleting the watched file, renaming it away or renaming another file onto its name end the watch") {
     watchers_stopped guard;
     testing::scratch_dir dir;
-    int before = thread_count();
+    new_threads threads;
 
     std::wstring deleted = dir.file(L"deleted.orrisafe");
     create_file(deleted);
@@ -164,7 +182,7 @@ TEST_CASE("deleting the watched file, renaming it away or renaming another file 
     CHECK(wait_for_state(target, not_watched) == not_watched);
 
     // Each ended watch's thread is gone.
-    CHECK(wait_for_thread_count(before) == before);
+    CHECK(threads.wait_for(0) == 0);
 }
 
 TEST_CASE("a storage in a drive root is watched in the root folder") {
@@ -185,7 +203,7 @@ TEST_CASE("a storage in a drive root is watched in the root folder") {
 TEST_CASE("a watch that cannot start leaves neither a table entry nor a thread") {
     watchers_stopped guard;
     testing::scratch_dir dir;
-    int before = thread_count();
+    new_threads threads;
 
     std::wstring missing = dir.file(L"no such folder\\storage.orrisafe");
     HRESULT hr = WatchStorageFile(missing.c_str(), true);
@@ -199,7 +217,7 @@ TEST_CASE("a watch that cannot start leaves neither a table entry nor a thread")
     CHECK(state_of(dir.path() + L"\\") == not_watched);
     CHECK(GetStorageWatchState(missing.c_str(), nullptr) == E_POINTER);
 
-    CHECK(thread_count() == before);
+    CHECK(threads.count() == 0);
 }
 
 TEST_CASE("an overflow of the folder's change list counts as a change of the watched file") {
@@ -230,15 +248,15 @@ TEST_CASE("an overflow of the folder's change list counts as a change of the wat
 
 TEST_CASE("teardown ends every watcher thread at once") {
     testing::scratch_dir dir;
-    int before = thread_count();
+    new_threads threads;
     std::wstring paths[3] = {dir.file(L"a.orrisafe"), dir.file(L"b.orrisafe"), dir.file(L"c.orrisafe")};
     for (auto& p : paths) {
         create_file(p);
         REQUIRE(WatchStorageFile(p.c_str(), true) == S_OK);
     }
-    CHECK(thread_count() == before + 3);
+    CHECK(threads.count() == 3);
     StopStorageFileWatchers();
-    CHECK(thread_count() == before);
+    CHECK(threads.count() == 0);
     for (auto& p : paths) CHECK(state_of(p) == not_watched);
     // The table works again afterwards.
     REQUIRE(WatchStorageFile(paths[0].c_str(), true) == S_OK);
