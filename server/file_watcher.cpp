@@ -10,23 +10,20 @@
 
 #include "client_impersonation.h"
 #include "file_watch.h"
+#include "icase_less.h"
+#include "storage_file_key.h"
 
 namespace {
 
 constexpr long watched_state = 0;
 constexpr long not_watched_state = 2;
 
-struct path_less {
-    bool operator()(const std::wstring& a, const std::wstring& b) const noexcept {
-        return _wcsicmp(a.c_str(), b.c_str()) < 0;
-    }
-};
-
 using watch_list = std::vector<std::unique_ptr<server::CFileWatch>>;
 
-// The process-wide table of watched paths. Watches are owned by `watches_` until their threads have
-// ended; the table only names the ones still in force. A watch is destroyed (its thread joined) only
-// outside the lock, since an ending thread takes the lock to leave the table.
+// The process-wide table of watched files, keyed as the open storages are, so that one file spelled two ways is
+// one watch. Watches are owned by `watches_` until their threads have ended; the table only names the ones still
+// in force. A watch is destroyed (its thread joined) only outside the lock, since an ending thread takes the lock
+// to leave the table.
 class WatchedFileTable {
 public:
     ~WatchedFileTable() { stop_all(); }
@@ -94,7 +91,7 @@ private:
     static void destroy(watch_list&& list) noexcept { list.clear(); }
 
     tools::critical_section section_;
-    std::map<std::wstring, server::CFileWatch*, path_less> entries_;
+    std::map<std::wstring, server::CFileWatch*, ICaseLess> entries_;
     watch_list watches_;
 };
 
@@ -107,9 +104,9 @@ HRESULT WatchStorageFile(const wchar_t* path, bool watch) {
         if (!path || !*path) return E_INVALIDARG;
         if (watch) {
             server::client_impersonation as_client;
-            the_table.watch(path);
+            the_table.watch(StorageFileKey(path));
         } else {
-            the_table.unwatch(path);
+            the_table.unwatch(StorageFileKey(path));
         }
         return S_OK;
     });
@@ -119,7 +116,7 @@ HRESULT GetStorageWatchState(const wchar_t* path, long* state) {
     if (!state) return E_POINTER;
     *state = not_watched_state;
     return tools::com_boundary([&] {
-        if (path) *state = the_table.state(path);
+        if (path) *state = the_table.state(StorageFileKey(path));
     });
 }
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-// watch: starts watching path (once per path, compared without regard to case); the folder is open and
+// watch: starts watching path (once per file, however the path spells it); the folder is open and
 // being read before this returns. Not watch: drops the path's watch and ends its thread.
 // Opening the folder runs as the calling COM client.
 HRESULT WatchStorageFile(const wchar_t* path, bool watch);

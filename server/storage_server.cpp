@@ -1,32 +1,19 @@
 #include "storage_server.h"
 
 #include <tools/hresult.h>
-#include <tools/paths.h>
 
 #include "bstr_text.h"
 #include "client_impersonation.h"
 #include "defragment.h"
 #include "file_watcher.h"
+#include "storage_file_key.h"
 #include "storage_object.h"
-
-namespace {
-
-// A storage file's key in the table of open storages: its full path, so that one file spelled two ways (relative,
-// with "." or "..", a short name, other letters' case) is one open storage. A path with no full form stays as
-// given; opening it fails anyway.
-std::wstring StorageKey(BSTR path) {
-    std::wstring text = BstrText(path);
-    std::wstring full = tools::full_path(text);
-    return full.empty() ? text : full;
-}
-
-}  // namespace
 
 STDMETHODIMP CStorageServer::OpenStorage(BSTR path, IStorageFolder** folder) {
     if (!folder) return E_POINTER;
     *folder = nullptr;
     return tools::com_boundary([&]() -> HRESULT {
-        std::wstring key = StorageKey(path);
+        std::wstring key = StorageFileKey(BstrText(path));
         if (CStorageObject* open = storages_.Find(key)) {
             open->AddRef();
             *folder = open;
@@ -47,7 +34,7 @@ STDMETHODIMP CStorageServer::OpenStorage(BSTR path, IStorageFolder** folder) {
 
 STDMETHODIMP CStorageServer::CloseStorage(BSTR path) {
     return tools::com_boundary([&]() -> HRESULT {
-        CStorageObject* open = storages_.Find(StorageKey(path));
+        CStorageObject* open = storages_.Find(StorageFileKey(BstrText(path)));
         if (!open) return S_FALSE;
         open->DisconnectTree();
         return S_OK;
@@ -56,7 +43,8 @@ STDMETHODIMP CStorageServer::CloseStorage(BSTR path) {
 
 STDMETHODIMP CStorageServer::IsStorageOpen(BSTR path, VARIANT_BOOL* open) {
     if (!open) return E_POINTER;
-    return tools::com_boundary([&] { *open = storages_.Find(StorageKey(path)) ? VARIANT_TRUE : VARIANT_FALSE; });
+    return tools::com_boundary(
+        [&] { *open = storages_.Find(StorageFileKey(BstrText(path))) ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 STDMETHODIMP CStorageServer::Defragment(BSTR path) {

@@ -6,9 +6,11 @@
 #include <atomic>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <server/file_watch.h>
 #include <server/file_watcher.h>
+#include <tools/paths.h>
 #include <tools/tests/test_support.h>
 #include <tools/text.h>
 
@@ -135,22 +137,36 @@ TEST_CASE("a change that follows others at once is not missed") {
     }
 }
 
-TEST_CASE("paths that differ in letter case are one watch with one thread, and dropping it ends the thread") {
+TEST_CASE("one file spelled other ways is one watch with one thread, and dropping it ends the thread") {
     watchers_stopped guard;
     testing::scratch_dir dir;
-    std::wstring storage = dir.file(L"Case.orrisafe");
+    // A letter beyond ASCII too: the file system folds its case as well.
+    std::wstring name = L"\u00c4rger Case.orrisafe";
+    std::wstring storage = dir.file(name);
     create_file(storage);
+    std::vector<std::wstring> spellings = {upper(storage), L".\\" + upper(name),
+                                           dir.path() + L"\\..\\" + tools::path_file_name(dir.path()) + L"\\" + name,
+                                           dir.path() + L"/" + name};
+    wchar_t short_path[MAX_PATH] = {};
+    if (GetShortPathNameW(storage.c_str(), short_path, MAX_PATH) && storage != short_path) spellings.push_back(short_path);
+    wchar_t before[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, before);
+    REQUIRE(SetCurrentDirectoryW(dir.path().c_str()));
     new_threads threads;
 
     REQUIRE(WatchStorageFile(storage.c_str(), true) == S_OK);
     CHECK(threads.count() == 1);
-    REQUIRE(WatchStorageFile(upper(storage).c_str(), true) == S_OK);
-    CHECK(threads.count() == 1);
-    CHECK(state_of(upper(storage)) == watched);
+    for (const std::wstring& spelling : spellings) {
+        INFO(tools::to_narrow(spelling));
+        CHECK(state_of(spelling) == watched);
+        REQUIRE(WatchStorageFile(spelling.c_str(), true) == S_OK);
+        CHECK(threads.count() == 1);
+    }
 
-    REQUIRE(WatchStorageFile(upper(storage).c_str(), false) == S_OK);
+    REQUIRE(WatchStorageFile(spellings.back().c_str(), false) == S_OK);
     CHECK(state_of(storage) == not_watched);
     CHECK(threads.wait_for(0) == 0);
+    SetCurrentDirectoryW(before);
 
     // Dropping what is not watched changes nothing.
     CHECK(WatchStorageFile(storage.c_str(), false) == S_OK);
