@@ -30,3 +30,28 @@ function(orri_test name)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCK}")
   endif()
 endfunction()
+
+# A DLL whose entries its callers find by name: every build fails unless it exports each name of EXPORTS exactly
+# so. Its .def names are linked to the stdcall symbols they stand for. DEF, a module definition template, is
+# configured and added to the DLL: in it @ORRI_EXPORT_SYMBOL@ stands for the stdcall function of STDCALL
+# (<name> <argument bytes>), whose symbol x86 decorates and x64 does not.
+# orri_named_exports(<target> EXPORTS <name>... [DEF <file>.def.in STDCALL <function> <argument bytes>])
+function(orri_named_exports target)
+  cmake_parse_arguments(E "" "DEF" "EXPORTS;STDCALL" ${ARGN})
+  if(E_DEF)
+    list(GET E_STDCALL 0 ORRI_EXPORT_SYMBOL)
+    if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
+      list(GET E_STDCALL 1 bytes)
+      string(APPEND ORRI_EXPORT_SYMBOL "@${bytes}")
+    endif()
+    get_filename_component(def_name ${E_DEF} NAME_WLE)
+    configure_file(${E_DEF} ${CMAKE_CURRENT_BINARY_DIR}/${def_name} @ONLY)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${def_name})
+  endif()
+  target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+  string(REPLACE ";" "," names "${E_EXPORTS}")
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${ORRI_TRIPLE}-objdump -DDLL=$<TARGET_FILE:${target}> -DEXPORT=${names}
+            -P ${PROJECT_SOURCE_DIR}/cmake/check_export.cmake
+    VERBATIM)
+endfunction()
