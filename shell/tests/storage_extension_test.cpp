@@ -7,6 +7,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,6 +125,24 @@ HRESULT Member(const loaded_module& dll, REFCLSID overlay, const std::wstring& p
     auto identifier = dll.create<IShellIconOverlayIdentifier>(overlay, IID_IShellIconOverlayIdentifier);
     REQUIRE(identifier);
     return identifier->IsMemberOf(path.c_str(), 0);
+}
+
+// The module's icon groups: each image an icon group names, by number, and the size the group gives it.
+struct icon_image {
+    WORD id;
+    DWORD size;
+};
+BOOL CALLBACK CollectIconGroup(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR groups) {
+    HRSRC found = FindResourceW(module, name, RT_GROUP_ICON);
+    auto* header = found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+    std::vector<icon_image> images;
+    // A group: 6 bytes of header with the count at 4, then 14 bytes per image, its size at 8 and its number at 12.
+    for (WORD i = 0; header && i < *reinterpret_cast<const WORD*>(header + 4); ++i) {
+        const BYTE* entry = header + 6 + 14 * i;
+        images.push_back({*reinterpret_cast<const WORD*>(entry + 12), *reinterpret_cast<const DWORD*>(entry + 8)});
+    }
+    reinterpret_cast<std::vector<std::vector<icon_image>>*>(groups)->push_back(images);
+    return TRUE;
 }
 
 // Shows the popup menu at the top left of a window of its own thread with its "Manage key" submenu open, for the
@@ -290,6 +309,20 @@ TEST_CASE_FIXTURE(storage_bench, "overlays: their icons and priorities, and whic
         CHECK(priority == o.priority);
         CHECK(identifier->GetPriority(nullptr) == E_POINTER);
         CHECK(identifier->IsMemberOf(dir.file(L"other.txt").c_str(), 0) == S_FALSE);
+    }
+
+    // Every group's images are its own, as the group describes them: none lost to another group's of the same number.
+    std::vector<std::vector<icon_image>> groups;
+    CHECK(EnumResourceNamesW(dll.get(), RT_GROUP_ICON, CollectIconGroup, reinterpret_cast<LONG_PTR>(&groups)));
+    CHECK(groups.size() == 7);
+    std::set<WORD> images;
+    for (const auto& group : groups) {
+        CHECK_FALSE(group.empty());
+        for (const icon_image& image : group) {
+            CHECK(images.insert(image.id).second);
+            HRSRC data = FindResourceW(dll.get(), MAKEINTRESOURCEW(image.id), RT_ICON);
+            CHECK((data && SizeofResource(dll.get(), data) == image.size));
+        }
     }
 
     // The key overlay: a storage whose name ends in capitals, by its flags; not with a further extension.
