@@ -28,9 +28,10 @@ STDMETHODIMP COverlayIdentifier::IsMemberOf(LPCWSTR path, DWORD) {
 }
 
 STDMETHODIMP COverlayIdentifier::GetOverlayInfo(LPWSTR icon_file, int size, int* index, DWORD* flags) {
-    if (!icon_file || !index || !flags || size <= 0) return E_POINTER;
+    if (!icon_file || !index || !flags) return E_POINTER;
     *index = icon_index_;
     *flags = ISIOI_ICONFILE | ISIOI_ICONINDEX;
+    if (size <= 0) return E_OUTOFMEMORY;
     return tools::com_boundary([&] {
         const std::wstring module = tools::module_file_path(platform::this_module());
         return FAILED(StringCchCopyW(icon_file, static_cast<size_t>(size), module.c_str())) ? E_OUTOFMEMORY : S_OK;

@@ -302,9 +302,11 @@ TEST_CASE_FIXTURE(storage_bench, "overlays: their icons and priorities, and whic
         HICON icon = nullptr;
         CHECK(ExtractIconExW(file, index, &icon, nullptr, 1) == 1);
         if (icon) DestroyIcon(icon);
-        index = -1;
-        CHECK(identifier->GetOverlayInfo(file, 4, &index, &flags) == E_OUTOFMEMORY);
-        CHECK(index == o.index);
+        for (int size : {4, 0}) {
+            index = -1;
+            CHECK(identifier->GetOverlayInfo(file, size, &index, &flags) == E_OUTOFMEMORY);
+            CHECK(index == o.index);
+        }
         CHECK(identifier->GetPriority(&priority) == S_OK);
         CHECK(priority == o.priority);
         CHECK(identifier->GetPriority(nullptr) == E_POINTER);
