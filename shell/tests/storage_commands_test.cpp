@@ -19,6 +19,7 @@
 #include <shell/input_prompt_resources.h>
 #include <shell/key_commands.h>
 #include <shell/storage_commands_resources.h>
+#include <shell/storage_analysis.h>
 #include <shell/storage_at_path.h>
 #include <shell/storage_freeze.h>
 #include <shell/storage_freeze_query.h>
@@ -446,6 +447,41 @@ HANDLE FailingStart(unsigned(__stdcall*)(void*), void*) {
 }
 
 }  // namespace
+
+TEST_CASE("the estimate reads the compound file's directory: streams in whole blocks, property sets as they are") {
+    testing::scratch_dir dir;
+    const std::wstring path = dir.file(L"measured.orrisafe");
+    {
+        auto root = testing::create_docfile(path);
+        auto stream = [](IStorage* parent, const wchar_t* name, ULONG size) {
+            tools::interface_holder<IStream> made;
+            REQUIRE(parent->CreateStream(name, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, made.put()) ==
+                    S_OK);
+            std::vector<BYTE> bytes(size, 0x5A);
+            ULONG written = 0;
+            if (size) REQUIRE(made->Write(bytes.data(), size, &written) == S_OK);
+        };
+        stream(root.get(), L"two blocks", 8192);
+        stream(root.get(), L"one byte", 1);
+        stream(root.get(), L"empty", 0);
+        stream(root.get(), L"\x0005Summary", 300);
+        tools::interface_holder<IStorage> folder;
+        REQUIRE(root->CreateStorage(L"folder", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, folder.put()) ==
+                S_OK);
+        stream(folder.get(), L"inner", 4095);
+    }
+    // A stream one block more than its whole blocks, none when empty; a property set its size; 104 bytes of directory
+    // for each of the six elements.
+    CHECK(shell::OpenCompoundFile(path) == (8192 + 4096) + 4096 + 0 + 300 + 4096 + 6 * 104);
+
+    // The share: nothing for a file no larger than the overhead; 25 % and 26 % on either side of the offer.
+    CHECK(shell::ComparableFileSize(20480) == 0);
+    CHECK(shell::ComparableFileSize(20481) == 1);
+    CHECK(shell::FragmentationPercent(0, 500) == 0);
+    CHECK(shell::FragmentationPercent(99, 75) == shell::defragmentation_threshold);
+    CHECK(shell::FragmentationPercent(99, 74) == shell::defragmentation_threshold + 1);
+    CHECK(shell::FragmentationPercent(99, 1000) == 1);  // used counts no more than the size
+}
 
 TEST_CASE_FIXTURE(storage_bench,
                   "analysis estimates the waste; defragmentation keeps every file and the frozen state") {
