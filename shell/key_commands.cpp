@@ -1,6 +1,7 @@
 #include "key_commands.h"
 
 #include <orrisafe.h>
+#include <optional>
 
 #include <server/client/server_calls.h>
 #include <server/client/storage_properties.h>
@@ -31,6 +32,13 @@ constexpr wchar_t install_question_value[] = L"{79282F18-7951-4AE0-92BA-BEFDAA1F
 int Ask(HWND owner, const wchar_t* text, UINT style) { return MessageBoxW(BoxOwner(owner), text, box_caption, style); }
 
 bool KeyAttached(IStorageElement* root) { return (GetStorageFlags(root) & StorageFlagKeyAttached) != 0; }
+
+// The bytes of the storage's attached key; nothing when none is attached.
+std::optional<tools::byte_buffer> AttachedKey(const std::wstring& path) {
+    auto root = OpenStorageAtPath(path);
+    if (!KeyAttached(root.get())) return std::nullopt;
+    return GetAttachedKey(root.get());
+}
 
 // The key file's bytes when they hold the storage's own key under the password; nothing when they cannot be read,
 // opened with that password, or hold another key. The keys imported to look are gone again on return.
@@ -126,14 +134,10 @@ bool DetachKey(HWND owner, const std::wstring& path) {
 }
 
 bool InstallAttachedKey(HWND owner, const std::wstring& path) {
-    tools::byte_buffer bytes;
-    {
-        auto root = OpenStorageAtPath(path);
-        if (!KeyAttached(root.get())) return false;
-        bytes = GetAttachedKey(root.get());
-    }
+    std::optional<tools::byte_buffer> bytes = AttachedKey(path);
+    if (!bytes) return false;
     temporary_file key_file{TempKeyFilePath()};
-    tools::write_file(key_file.path, bytes);
+    tools::write_file(key_file.path, *bytes);
     // Should this process end before the file is deleted, the next restart removes it.
     MoveFileExW(key_file.path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     InstallKey(BoxOwner(owner), key_file.path.c_str(), box_caption);
@@ -141,15 +145,11 @@ bool InstallAttachedKey(HWND owner, const std::wstring& path) {
 }
 
 bool ExportKey(HWND owner, const std::wstring& path) {
-    tools::byte_buffer bytes;
-    {
-        auto root = OpenStorageAtPath(path);
-        if (!KeyAttached(root.get())) return false;
-        bytes = GetAttachedKey(root.get());
-    }
+    std::optional<tools::byte_buffer> bytes = AttachedKey(path);
+    if (!bytes) return false;
     std::wstring target;
     if (!ChooseKeyFileToSave(owner, L"Storage key export", target)) return false;
-    tools::write_file(target, bytes);
+    tools::write_file(target, *bytes);
     if (ShowMessageBoxCheck(owner, L"The key was successfuly exported.\n\nDo you want to install it right now?",
                             box_caption, install_question_value) == IDYES)
         InstallKey(BoxOwner(owner), target.c_str(), box_caption);
