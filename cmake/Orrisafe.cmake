@@ -55,3 +55,18 @@ function(orri_named_exports target)
             -P ${PROJECT_SOURCE_DIR}/cmake/check_export.cmake
     VERBATIM)
 endfunction()
+
+# Wine waits up to 2 s for a window manager each time a managed top-level window is hidden; the private Xvfb of the
+# tests has none, so every dialog or box a test closes would cost that. The named tests' windows are left unmanaged
+# (Wine's per-program setting, written into the prefix before they run).
+function(orri_unmanaged_windows)
+  foreach(name ${ARGN})
+    if(TARGET ${name})
+      add_test(NAME ${name}_unmanaged_windows
+               COMMAND ${CMAKE_BINARY_DIR}/wine-run reg add "HKCU\\Software\\Wine\\AppDefaults\\${name}.exe\\X11 Driver"
+                       /v Managed /d N /f)
+      set_tests_properties(${name}_unmanaged_windows PROPERTIES FIXTURES_SETUP ${name}_unmanaged_windows TIMEOUT 60)
+      set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED ${name}_unmanaged_windows)
+    endif()
+  endforeach()
+endfunction()
