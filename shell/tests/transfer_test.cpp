@@ -121,6 +121,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
     IDropTarget* target = static_cast<IDropTarget*>(storage.folder.get());
 
     SUBCASE("effects for each key state, refused data, and a tree that lands whole with its digests") {
+        box_answerer boxes;
         storage.write_source(L"tree\\zeros.bin", std::vector<BYTE>(8192, 0));
         storage.write_source(L"tree\\ten.txt", pattern(10));
         CreateDirectoryW(storage.source(L"tree\\empty").c_str(), nullptr);
@@ -198,6 +199,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
               std::vector<std::wstring>{L"back", L"file.txt"});
         CHECK(listing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner\\back", VARIANT_FALSE).get()).empty());
         CHECK(storage.stored(L"link-loop\\inner\\file.txt") == std::vector<BYTE>{'l', 'o', 'o', 'p', 'e', 'd'});
+        CHECK(boxes.texts().empty());
     }
 
     SUBCASE("a source held open, and cancels at two points: effect none, nothing half stored, nothing reported") {
