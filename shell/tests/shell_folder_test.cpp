@@ -66,13 +66,6 @@ std::vector<CIdList> all_items(IShellFolder* folder, SHCONTF flags = SHCONTF_FOL
     return items;
 }
 
-// The children's names in the server's own order.
-std::vector<std::wstring> server_listing(IStorageFolder* folder) {
-    std::vector<std::wstring> names;
-    auto elements = EnumElementsOrThrow(folder);
-    while (auto info = NextOrThrow(elements.get())) names.push_back(GetNameOrThrow(info.get()).text());
-    return names;
-}
 
 std::wstring name_of(const CIdList& item) { return GetStorageItem(item.get())->name; }
 
@@ -159,7 +152,7 @@ TEST_CASE("a storage folder against the installed service") {
         CHECK(IsEqualCLSID(clsid, CLSID_StorageShellFolder));
 
         auto items = all_items(folder.get());
-        const std::vector<std::wstring> listed = server_listing(storage.root.get());
+        const std::vector<std::wstring> listed = ServerListing(storage.root.get());
         CHECK(names_of(items) == listed);
         REQUIRE(listed.size() == 4);
         CHECK(names_of(all_items(folder.get(), SHCONTF_FOLDERS)) == std::vector<std::wstring>{L"docs"});

@@ -26,6 +26,13 @@ std::wstring MakeStorage(const testing::scratch_dir& dir, const std::wstring& na
     return request.storage_path;
 }
 
+std::vector<std::wstring> ServerListing(IStorageFolder* folder) {
+    std::vector<std::wstring> names;
+    auto elements = EnumElementsOrThrow(folder);
+    while (auto info = NextOrThrow(elements.get())) names.push_back(GetNameOrThrow(info.get()).text());
+    return names;
+}
+
 storage_bench::storage_bench() { REQUIRE(installed.ready()); }
 
 installed_key::installed_key(const tools::byte_buffer& pfx) {

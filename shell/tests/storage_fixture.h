@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <memory>
 #include <string>
+#include <vector>
 #include <orrisafe.h>
 
 #include <server/tests/service_fixture.h>
@@ -31,6 +32,9 @@ struct storage_bench {
     tools::byte_buffer pfx;
     storage_bench();
 };
+
+// The children's names in the server's own order.
+std::vector<std::wstring> ServerListing(IStorageFolder* folder);
 
 // The key installed in "MY" for the object's life, removed with its container on every path.
 class installed_key {

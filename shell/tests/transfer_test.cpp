@@ -44,14 +44,6 @@ DWORD dropped(IDropTarget* target, IDataObject* data, DWORD keys, DWORD allowed 
     return effect;
 }
 
-
-std::vector<std::wstring> listing(IStorageFolder* folder) {
-    std::vector<std::wstring> names;
-    auto elements = EnumElementsOrThrow(folder);
-    while (auto info = NextOrThrow(elements.get())) names.push_back(GetNameOrThrow(info.get()).text());
-    return names;
-}
-
 std::vector<std::wstring> sorted(std::vector<std::wstring> names) {
     std::sort(names.begin(), names.end());
     return names;
@@ -164,7 +156,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
             CHECK(over == DROPEFFECT_NONE);
             CHECK(dropped(target, refused, MK_LBUTTON) == DROPEFFECT_NONE);
         }
-        CHECK(listing(storage.root.get()).empty());
+        CHECK(ServerListing(storage.root.get()).empty());
 
         // Shift+drag, dropped: a move of the whole tree, reported to the source only now that it is whole.
         DWORD effect = DROPEFFECT_NONE;
@@ -175,7 +167,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(effect == DROPEFFECT_MOVE);
         CHECK(storage.stored(L"tree\\zeros.bin") == std::vector<BYTE>(8192, 0));
         CHECK(storage.stored(L"tree\\ten.txt") == pattern(10));
-        CHECK(listing(OpenFolderOrThrow(storage.root.get(), L"tree\\empty", VARIANT_FALSE).get()).empty());
+        CHECK(ServerListing(OpenFolderOrThrow(storage.root.get(), L"tree\\empty", VARIANT_FALSE).get()).empty());
         CHECK(storage.digest_text(L"tree\\zeros.bin") == L"{00000000-0000-0000-0000-000000000000}");
         CHECK(storage.digest_text(L"tree\\ten.txt") == expected_digest(pattern(10)));
         CHECK(data->dword(CFSTR_PREFERREDDROPEFFECT) == DROPEFFECT_MOVE);
@@ -195,9 +187,10 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         REQUIRE(GetEnvironmentVariableW(L"ORRI_LINK_LOOP", loop, MAX_PATH) > 0);
         CHECK((GetFileAttributesW((std::wstring(loop) + L"\\inner\\back").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT));
         CHECK(dropped(target, test_data_object::of_paths({loop}).get(), MK_LBUTTON) == DROPEFFECT_COPY);
-        CHECK(sorted(listing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner", VARIANT_FALSE).get())) ==
+        CHECK(sorted(ServerListing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner", VARIANT_FALSE).get())) ==
               std::vector<std::wstring>{L"back", L"file.txt"});
-        CHECK(listing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner\\back", VARIANT_FALSE).get()).empty());
+        CHECK(ServerListing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner\\back", VARIANT_FALSE).get())
+                  .empty());
         CHECK(storage.stored(L"link-loop\\inner\\file.txt") == std::vector<BYTE>{'l', 'o', 'o', 'p', 'e', 'd'});
         CHECK(boxes.texts().empty());
     }
@@ -211,7 +204,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
                                                 storage.source(L"c.bin")});
         CHECK(dropped(target, data.get(), MK_LBUTTON) == DROPEFFECT_NONE);
         CloseHandle(held);
-        CHECK(listing(storage.root.get()) == std::vector<std::wstring>{L"a.bin"});
+        CHECK(ServerListing(storage.root.get()) == std::vector<std::wstring>{L"a.bin"});
         CHECK(storage.digest_text(L"a.bin") == expected_digest(pattern(6000)));
         CHECK_FALSE(data->has(CFSTR_PERFORMEDDROPEFFECT));
         CHECK_FALSE(data->has(CFSTR_PASTESUCCEEDED));
@@ -228,7 +221,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
             CHECK(dropped(target, data.get(), MK_LBUTTON | MK_SHIFT) == DROPEFFECT_NONE);
             CHECK(cancel.done());
         }
-        CHECK(listing(storage.root.get()) == std::vector<std::wstring>{L"a.bin"});
+        CHECK(ServerListing(storage.root.get()) == std::vector<std::wstring>{L"a.bin"});
         CHECK_FALSE(data->has(CFSTR_PERFORMEDDROPEFFECT));
 
         // Cancelled in the last file of a folder that was there before: the folder's old contents stay, the new
@@ -241,7 +234,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
             CHECK(dropped(target, old.get(), MK_LBUTTON) == DROPEFFECT_NONE);
             CHECK(cancel.done());
         }
-        CHECK(listing(OpenFolderOrThrow(storage.root.get(), L"old", VARIANT_FALSE).get()) ==
+        CHECK(ServerListing(OpenFolderOrThrow(storage.root.get(), L"old", VARIANT_FALSE).get()) ==
               std::vector<std::wstring>{L"kept.txt"});
         CHECK(storage.stored(L"old\\kept.txt") == pattern(5));
         CHECK_FALSE(old->has(CFSTR_PERFORMEDDROPEFFECT));
@@ -301,7 +294,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(storage.stored(L"x.txt") == pattern(5000, 3));
         CHECK(storage.stored(L"y.txt") == pattern(5000, 4));
         CHECK(storage.digest_text(L"y.txt") == expected_digest(pattern(5000, 4)));
-        CHECK(sorted(listing(storage.root.get())) == std::vector<std::wstring>{L"x.txt", L"y.txt"});
+        CHECK(sorted(ServerListing(storage.root.get())) == std::vector<std::wstring>{L"x.txt", L"y.txt"});
         // No answer is left behind for the transfers to come.
         CHECK(answer_values() == values);
     }
@@ -342,7 +335,7 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         made(L"New Folder");
         made(L"New Folder (1)");
         made(L"New Folder (2)");
-        CHECK(sorted(listing(storage.root.get())) ==
+        CHECK(sorted(ServerListing(storage.root.get())) ==
               std::vector<std::wstring>{L"New Folder", L"New Folder (1)", L"New Folder (2)"});
         // Names are compared with A-Z folded only; the command may be given by its number.
         storage.write_stored(L"new folder (3)", {});
