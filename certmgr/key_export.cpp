@@ -6,6 +6,7 @@
 #include <cryptuiapi.h>
 #include <platform/pfx_export.h>
 #include <platform/pfx_export_wizard.h>
+#include <tools/file_dialog.h>
 #include <tools/file_io.h>
 #include <tools/text.h>
 #include <tools/certificates.h>
@@ -44,20 +45,13 @@ bool run_system_wizard(HWND owner, PCCERT_CONTEXT cert) {
 
 // The file to write, or empty when the user cancelled.
 std::wstring ask_key_file_path(HWND owner) {
-    wchar_t file[MAX_PATH] = L"";
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = L"Personal Information Exchange (*.pfx)\0*.pfx\0";
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrDefExt = L"pfx";
-    ofn.lpstrTitle = kManagerCaption;
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOREADONLYRETURN | OFN_EXPLORER | OFN_ENABLESIZING;
-    if (GetSaveFileNameW(&ofn)) return file;
-    if (DWORD error = CommDlgExtendedError())
-        throw std::runtime_error("The file dialog failed with error #" + std::to_string(error) + ".");
-    return std::wstring();
+    tools::file_choice choice;
+    choice.owner = owner;
+    choice.title = kManagerCaption;
+    choice.filter = L"Personal Information Exchange (*.pfx)\0*.pfx\0";
+    choice.default_extension = L"pfx";
+    choice.flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOREADONLYRETURN | OFN_EXPLORER | OFN_ENABLESIZING;
+    return tools::choose_file_to_save(choice);
 }
 
 // Where the system's wizard cannot write a key: the password, the file, then our own PKCS#12 writer.

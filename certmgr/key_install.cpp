@@ -4,27 +4,25 @@
 
 #include <commdlg.h>
 #include <string>
+#include <tools/file_dialog.h>
 #include <wizard/keys/key_installation.h>
 
 bool InstallKeyFromPfx(HWND owner) {
-    wchar_t file[MAX_PATH] = L"";
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = L"PKCS#12 files (*.pfx)\0*.pfx\0";
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrDefExt = L"pfx";
-    ofn.lpstrTitle = L"Select Orrisafe key file...";
-    ofn.Flags = OFN_ENABLESIZING | OFN_EXPLORER | OFN_NONETWORKBUTTON | OFN_FILEMUSTEXIST;
-    if (!GetOpenFileNameW(&ofn)) {
-        if (DWORD error = CommDlgExtendedError()) {
-            std::wstring text = L"Unable to install key due to internal error #" + std::to_wstring(error);
-            MessageBoxW(owner, text.c_str(), kManagerCaption, MB_OK | MB_ICONERROR);
-        }
+    tools::file_choice choice;
+    choice.owner = owner;
+    choice.title = L"Select Orrisafe key file...";
+    choice.filter = L"PKCS#12 files (*.pfx)\0*.pfx\0";
+    choice.default_extension = L"pfx";
+    choice.flags = OFN_ENABLESIZING | OFN_EXPLORER | OFN_NONETWORKBUTTON | OFN_FILEMUSTEXIST;
+    std::wstring file;
+    try {
+        file = tools::choose_file_to_open(choice);
+    } catch (const tools::file_dialog_failure& failure) {
+        std::wstring text = L"Unable to install key due to internal error #" + std::to_wstring(failure.code);
+        MessageBoxW(owner, text.c_str(), kManagerCaption, MB_OK | MB_ICONERROR);
         return false;
     }
-    return ImportPfxIntoUserStore(owner, file);
+    return !file.empty() && ImportPfxIntoUserStore(owner, file.c_str());
 }
 
 bool ImportPfxIntoUserStore(HWND owner, const wchar_t* path) {

@@ -2,47 +2,40 @@
 
 #include <commdlg.h>
 
-#include <tools/win_except.h>
+#include <tools/file_dialog.h>
 
 namespace shell {
 
 namespace {
 
-using file_dialog = BOOL(WINAPI*)(OPENFILENAMEW*);
-
-file_dialog bind(const char* name) {
-    HMODULE library = LoadLibraryW(L"comdlg32.dll");
-    FARPROC entry = library ? GetProcAddress(library, name) : nullptr;
-    if (!entry) tools::throw_last_error();
-    return reinterpret_cast<file_dialog>(entry);
+tools::file_choice key_file_choice(HWND owner, const wchar_t* title, DWORD flags) {
+    tools::file_choice choice;
+    choice.owner = owner;
+    choice.title = title;
+    choice.filter = L"PKCS#12 files (*.pfx)\0*.pfx\0";
+    choice.default_extension = L"pfx";
+    choice.flags = flags;
+    return choice;
 }
 
-bool choose(file_dialog run, HWND owner, const wchar_t* title, DWORD flags, std::wstring& path) {
-    wchar_t file[MAX_PATH] = L"";
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"PKCS#12 files (*.pfx)\0*.pfx\0";
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrTitle = title;
-    dialog.Flags = flags;
-    dialog.lpstrDefExt = L"pfx";
-    if (!run(&dialog)) return false;
-    path = file;
+bool chosen(std::wstring file, std::wstring& path) {
+    if (file.empty()) return false;
+    path = std::move(file);
     return true;
 }
 
 }  // namespace
 
 bool ChooseKeyFileToOpen(HWND owner, const wchar_t* title, std::wstring& path) {
-    static const file_dialog run = bind("GetOpenFileNameW");
-    return choose(run, owner, title, OFN_FILEMUSTEXIST | OFN_NONETWORKBUTTON | OFN_EXPLORER | OFN_ENABLESIZING, path);
+    return chosen(tools::choose_file_to_open(key_file_choice(
+                      owner, title, OFN_FILEMUSTEXIST | OFN_NONETWORKBUTTON | OFN_EXPLORER | OFN_ENABLESIZING)),
+                  path);
 }
 
 bool ChooseKeyFileToSave(HWND owner, const wchar_t* title, std::wstring& path) {
-    static const file_dialog run = bind("GetSaveFileNameW");
-    return choose(run, owner, title, OFN_NONETWORKBUTTON | OFN_EXPLORER | OFN_ENABLESIZING, path);
+    return chosen(tools::choose_file_to_save(
+                      key_file_choice(owner, title, OFN_NONETWORKBUTTON | OFN_EXPLORER | OFN_ENABLESIZING)),
+                  path);
 }
 
 }  // namespace shell

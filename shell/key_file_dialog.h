@@ -1,5 +1,4 @@
-// The common dialogs that choose a key file (PKCS#12, *.pfx), bound by name from the common dialog library the
-// first time one is asked for.
+// The common dialogs that choose a key file (PKCS#12, *.pfx); a dialog that fails raises tools::file_dialog_failure.
 #pragma once
 #include <windows.h>
 #include <string>

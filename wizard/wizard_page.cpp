@@ -3,6 +3,8 @@
 #include <commdlg.h>
 #include <cwctype>
 
+#include <tools/file_dialog.h>
+
 std::wstring CConfirmedPaths::Key(const std::wstring& path) {
     wchar_t full[MAX_PATH * 2];
     std::wstring key = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr) ? full : path;
@@ -41,17 +43,12 @@ std::wstring CWizardPageBase::BrowseForSave(const std::wstring& current, const w
     for (auto& c : filter)
         if (c == L'|') c = L'\0';
     filter.push_back(L'\0');
-    wchar_t file[MAX_PATH] = L"";
-    if (current.size() < MAX_PATH) wcscpy(file, current.c_str());
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = hwnd();
-    ofn.lpstrFilter = filter.c_str();
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrDefExt = default_extension[0] == L'.' ? default_extension + 1 : default_extension;
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOREADONLYRETURN | OFN_EXPLORER;
+    tools::file_choice choice;
+    choice.owner = hwnd();
+    choice.filter = filter.c_str();
+    choice.default_extension = default_extension[0] == L'.' ? default_extension + 1 : default_extension;
+    choice.flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOREADONLYRETURN | OFN_EXPLORER;
+    choice.initial = current;
     platform::modal_scope modal(*this);
-    if (!GetSaveFileNameW(&ofn)) return std::wstring();
-    return file;
+    return tools::choose_file_to_save(choice);
 }
