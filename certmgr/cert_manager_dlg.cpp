@@ -18,6 +18,10 @@ const wchar_t kActivateMessage[] = L"MSG Orrisafe Certificates Manager";
 const wchar_t kInstanceMutex[] = L"Pellmoor:Orrisafe Certificates Manager";
 const UINT kHelpCommand = 0xE146;  // the application's help command
 const int kCertificateMenu = 1;    // "&Certificate" in the menu bar
+const wchar_t kDeleteValidQuestion[] = L"Are you sure you want to delete valid certificate?";
+const wchar_t kDeleteQuestion[] = L"Are you sure you want to delete this certificate?";
+const wchar_t kDeleteKeyNote[] =
+    L"\n\nNote: Storages protected with this certificate will need their key file to be opened again.";
 
 std::wstring date_text(const FILETIME& time) {
     SYSTEMTIME date;
@@ -235,9 +239,10 @@ void CCertManagerDlg::DeleteSelected() {
     int selected = SelectedRow();
     CRow* row = selected >= 0 ? RowAt(selected) : nullptr;
     if (!row) return;
-    if (row->group != GroupExpiredOrNotYetValid &&
-        message_box(L"Are you sure you want to delete valid certificate?", kManagerCaption, MB_YESNO | MB_ICONQUESTION) !=
-            IDYES)
+    // An expired key still opens the storages bound to it, and its private key goes with the certificate: every
+    // key is asked about, and No is the answer a stray Return gives.
+    std::wstring question = row->group == GroupExpiredOrNotYetValid ? kDeleteQuestion : kDeleteValidQuestion;
+    if (message_box(question + kDeleteKeyNote, kManagerCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
         return;
     try {
         tools::delete_certificate_with_key(row->cert.get());

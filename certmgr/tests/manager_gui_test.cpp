@@ -322,26 +322,35 @@ TEST_CASE("the manager warns, asks, lists, sorts, exports, installs and deletes 
         REQUIRE(installed.get());
         tools::delete_key_container(installed);
     }
-    {  // Delete: a valid key only after a Yes, an expired one without asking; neither leaves its container.
-        REQUIRE(select_row(list, valid.name()));
-        PostMessageW(manager, WM_COMMAND, ID_DELETE_CERT, 0);
-        HWND question = next_box(kCaption, manager);
-        CHECK(contains(question, L"Are you sure you want to delete valid certificate?"));
-        CHECK(testing::screenshot(L"certmgr-shots", "delete-question"));
-        answer(question, IDNO);
-        CHECK(valid.installed());
-        PostMessageW(manager, WM_COMMAND, ID_DELETE_CERT, 0);
-        answer(next_box(kCaption, manager), IDYES);
-        CHECK(certtest::wait_until([&] { return row_of(list, valid.name()) < 0; }));
-        CHECK_FALSE(valid.installed());
-        CHECK_FALSE(keytest::container_exists(valid.container()));
-
-        REQUIRE(select_row(list, expired.name()));
-        PostMessageW(manager, WM_COMMAND, ID_DELETE_CERT, 0);
-        CHECK(certtest::wait_until([&] { return row_of(list, expired.name()) < 0; }));
-        CHECK(no_box_follows(manager));
-        CHECK_FALSE(expired.installed());
-        CHECK_FALSE(keytest::container_exists(expired.container()));
+    {  // Delete: every key only after a Yes, the question saying that its storages will need their key file (the
+       // valid key's question keeps its words); Return answers No. A deleted key does not leave its container.
+        const wchar_t note[] = L"Note: Storages protected with this certificate will need their key file to be opened again.";
+        struct case_t {
+            certtest::product_key* key;
+            const wchar_t* question;
+            const char* shot;
+        };
+        for (const case_t& c : {case_t{&valid, L"Are you sure you want to delete valid certificate?", "delete-question"},
+                                case_t{&expired, L"Are you sure you want to delete this certificate?",
+                                       "delete-expired-question"}}) {
+            CAPTURE(tools::to_narrow(c.key->name()));
+            REQUIRE(select_row(list, c.key->name()));
+            PostMessageW(manager, WM_COMMAND, ID_DELETE_CERT, 0);
+            HWND question = next_box(kCaption, manager);
+            CHECK(contains(question, c.question));
+            CHECK(contains(question, note));
+            CHECK(testing::screenshot(L"certmgr-shots", c.shot));
+            PostMessageW(question, WM_KEYDOWN, VK_RETURN, 0);
+            CHECK(certtest::wait_until([&] { return !IsWindow(question); }));
+            CHECK(no_box_follows(manager));
+            CHECK(c.key->installed());
+            CHECK(row_of(list, c.key->name()) >= 0);
+            PostMessageW(manager, WM_COMMAND, ID_DELETE_CERT, 0);
+            answer(next_box(kCaption, manager), IDYES);
+            CHECK(certtest::wait_until([&] { return row_of(list, c.key->name()) < 0; }));
+            CHECK_FALSE(c.key->installed());
+            CHECK_FALSE(keytest::container_exists(c.key->container()));
+        }
         CHECK((soon.installed() && locked.installed() && future.installed() && foreign.installed()));
     }
     PostMessageW(manager, WM_COMMAND, ID_CLOSE, 0);
