@@ -2,7 +2,11 @@
 
 #include <objbase.h>
 
+#include <vector>
+
+#include <tools/auto_handle.h>
 #include <tools/com_error.h>
+#include <tools/win_except.h>
 
 namespace server {
 
@@ -16,6 +20,46 @@ client_impersonation::client_impersonation() {
 
 client_impersonation::~client_impersonation() {
     if (impersonating_) CoRevertToSelf();
+}
+
+bool caller_may_read_and_write(const std::wstring& path) {
+    tools::auto_kernel_handle token;
+    {
+        client_impersonation as_caller;
+        if (!as_caller.impersonating()) return true;
+        HANDLE raw = nullptr;
+        // Opened as the service: a caller at identification level may not open its own token.
+        tools::check_win(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &raw));
+        token = tools::auto_kernel_handle(raw);
+    }
+    // The file's security is read as the service, which has the file open.
+    return token_may_read_and_write(token.get(), path);
+}
+
+bool token_may_read_and_write(HANDLE token, const std::wstring& path) {
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    GetFileSecurityW(path.c_str(), parts, nullptr, 0, &size);
+    if (size == 0) tools::throw_last_error();
+    std::vector<BYTE> descriptor(size);
+    tools::check_win(GetFileSecurityW(path.c_str(), parts, descriptor.data(), size, &size));
+
+    // What the server's open of a storage asks for: reading and writing the file.
+    GENERIC_MAPPING files{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    DWORD wanted = GENERIC_READ | GENERIC_WRITE;
+    MapGenericMask(&wanted, &files);
+    std::vector<BYTE> privileges(sizeof(PRIVILEGE_SET) + 4 * sizeof(LUID_AND_ATTRIBUTES));
+    for (;;) {
+        DWORD privileges_size = static_cast<DWORD>(privileges.size());
+        DWORD granted = 0;
+        BOOL allowed = FALSE;
+        if (AccessCheck(descriptor.data(), token, wanted, &files, reinterpret_cast<PRIVILEGE_SET*>(privileges.data()),
+                        &privileges_size, &granted, &allowed))
+            return allowed && (granted & wanted) == wanted;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || privileges_size <= privileges.size())
+            tools::throw_last_error();
+        privileges.resize(privileges_size);
+    }
 }
 
 }  // namespace server

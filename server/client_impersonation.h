@@ -1,7 +1,8 @@
 // Runs a block as the COM client whose call the server is serving, so that the service (LocalSystem)
-// never opens a file the caller could not open itself.
+// never opens a file the caller could not open itself, and judges what that caller may do with a file.
 #pragma once
 #include <windows.h>
+#include <string>
 
 namespace server {
 
@@ -19,5 +20,13 @@ public:
 private:
     bool impersonating_ = false;
 };
+
+// Whether the caller of the call being served could open the file for reading and writing, as the server
+// opens a storage: the caller's token against the file's security. A call with no client to impersonate
+// comes from this process, which opened the file itself, and may. Throws when the check cannot be made.
+bool caller_may_read_and_write(const std::wstring& path);
+
+// The same judgement for a token that access checks take (an impersonation token with TOKEN_QUERY).
+bool token_may_read_and_write(HANDLE token, const std::wstring& path);
 
 }  // namespace server

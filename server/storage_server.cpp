@@ -15,6 +15,8 @@ STDMETHODIMP CStorageServer::OpenStorage(BSTR path, IStorageFolder** folder) {
     return tools::com_boundary([&]() -> HRESULT {
         std::wstring key = StorageFileKey(BstrText(path));
         if (CStorageObject* open = storages_.Find(key)) {
+            // Open for someone else, maybe: handed only to a caller who could open the file itself.
+            if (!caller_check_(key)) return E_ACCESSDENIED;
             open->AddRef();
             *folder = open;
             return S_OK;
@@ -34,8 +36,11 @@ STDMETHODIMP CStorageServer::OpenStorage(BSTR path, IStorageFolder** folder) {
 
 STDMETHODIMP CStorageServer::CloseStorage(BSTR path) {
     return tools::com_boundary([&]() -> HRESULT {
-        CStorageObject* open = storages_.Find(StorageFileKey(BstrText(path)));
+        std::wstring key = StorageFileKey(BstrText(path));
+        CStorageObject* open = storages_.Find(key);
         if (!open) return S_FALSE;
+        // Closing cuts every holder off: only a caller who could open the file itself may.
+        if (!caller_check_(key)) return E_ACCESSDENIED;
         open->DisconnectTree();
         return S_OK;
     });

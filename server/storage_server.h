@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <orrisafe.h>
 #include <tools/com_object.h>
+#include "client_impersonation.h"
 #include "open_storage_table.h"
 
 class CStorageServer final : public tools::com_object<IStorageServer> {
@@ -31,6 +32,12 @@ public:
 
     const COpenStorageTable& OpenStorages() const noexcept { return storages_; }
 
+    // Whether the caller of the call being served may reach or close the open storage whose file is at path
+    // (its full path). Replaceable, so that a refusal can be tried where no caller can be impersonated.
+    using caller_check = bool (*)(const std::wstring& path);
+    void SetCallerCheck(caller_check check) noexcept { caller_check_ = check; }
+
 private:
     COpenStorageTable storages_{L"", nullptr, nullptr};
+    caller_check caller_check_ = server::caller_may_read_and_write;
 };

@@ -1,5 +1,5 @@
-// The root object and its class object over real storage files: one tree per open path, closing,
-// defragmentation, the reserved methods and teardown.
+// The root object and its class object over real storage files: one tree per open path, who may reach or
+// close an open storage, defragmentation, the reserved methods and teardown.
 #include <doctest.h>
 #include <tools/com_initializer.h>
 #include <windows.h>
@@ -9,11 +9,15 @@
 #include <string>
 #include <vector>
 
+#include <client_impersonation.h>
 #include <server_class_factory.h>
 #include <storage_server.h>
+#include <tools/auto_handle.h>
 #include <tools/interface_holder.h>
 #include <tools/paths.h>
 #include <tools/text.h>
+#include <tools/win_except.h>
+#include <sddl.h>
 #include <tools/tests/test_support.h>
 
 #include "object_test_support.h"
@@ -140,6 +144,93 @@ TEST_CASE("one storage file spelled other ways is one open storage") {
     SetCurrentDirectoryW(before);
     CHECK_FALSE(s.is_open(s.path));
     CHECK(object_testing::file_is_free(s.path));
+}
+
+// A check that denies every caller, as the real one does for a user who could not open the file.
+struct denying_check {
+    static inline std::vector<std::wstring> asked;
+    static bool check(const std::wstring& path) {
+        asked.push_back(path);
+        return false;
+    }
+};
+
+TEST_CASE("an open storage is handed out and closed only for a caller who could open its file") {
+    server_fixture s;
+    auto* root_object = static_cast<CStorageServer*>(s.server.get());
+    Folder held, sub;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), held.put()) == S_OK);
+    REQUIRE(held->OpenFolder(bstr(L"sub"), VARIANT_TRUE, sub.put()) == S_OK);
+
+    denying_check::asked.clear();
+    root_object->SetCallerCheck(denying_check::check);
+    std::wstring upper = s.path;
+    for (auto& c : upper) c = towupper(c);
+    Folder refused;
+    CHECK(s.server->OpenStorage(bstr(upper), refused.put()) == E_ACCESSDENIED);
+    CHECK_FALSE(refused);
+    CHECK(s.server->CloseStorage(bstr(s.path)) == E_ACCESSDENIED);
+    // The storage stays open for its holder, whole.
+    CHECK(s.is_open(s.path));
+    VARIANT_BOOL root = VARIANT_FALSE;
+    CHECK(held->IsRoot(&root) == S_OK);
+    CHECK(sub->IsRoot(&root) == S_OK);
+    CHECK_FALSE(object_testing::file_is_free(s.path));
+    // Defragmenting it fails on the file the server holds, and cuts nobody off.
+    CHECK(FAILED(s.server->Defragment(bstr(s.path))));
+    CHECK(held->IsRoot(&root) == S_OK);
+    // The check is asked about the file itself, however the caller spells it.
+    REQUIRE(denying_check::asked.size() == 2);
+    for (const std::wstring& asked : denying_check::asked) CHECK(_wcsicmp(asked.c_str(), tools::full_path(s.path).c_str()) == 0);
+
+    // A path nobody has open is not asked about: closing it has nothing to close, and opening it opens the file
+    // as the caller.
+    std::wstring other = s.dir.file(L"other.orrisafe");
+    object_testing::create_storage_file(other);
+    CHECK(s.server->CloseStorage(bstr(other)) == S_FALSE);
+    Folder fresh;
+    CHECK(s.server->OpenStorage(bstr(other), fresh.put()) == S_OK);
+    CHECK(denying_check::asked.size() == 2);
+
+    // The real check: a call from inside the process comes from no other client than the process itself.
+    root_object->SetCallerCheck(server::caller_may_read_and_write);
+    Folder again;
+    CHECK(s.server->OpenStorage(bstr(upper), again.put()) == S_OK);
+    CHECK(again.get() == held.get());
+    CHECK(s.server->CloseStorage(bstr(s.path)) == S_OK);
+    CHECK(is_object_gone(held->IsRoot(&root)));
+    CHECK(s.server->CloseStorage(bstr(other)) == S_OK);
+}
+
+TEST_CASE("a caller's token is judged against the storage file's security") {
+    server_fixture s;
+    // This thread's own token, as impersonating a client gives one.
+    REQUIRE(ImpersonateSelf(SecurityImpersonation));
+    HANDLE raw = nullptr;
+    BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &raw);
+    RevertToSelf();
+    REQUIRE(opened);
+    tools::auto_kernel_handle token(raw);
+    auto set_dacl = [&](const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        BOOL set = SetFileSecurityW(s.path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+        REQUIRE(set);
+    };
+
+    // Judged while the server holds the file, as it is for an open storage.
+    Folder held;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), held.put()) == S_OK);
+    CHECK(server::token_may_read_and_write(token.get(), s.path));
+    set_dacl(L"D:P(A;;FR;;;WD)");  // everyone may read, nobody write
+    CHECK_FALSE(server::token_may_read_and_write(token.get(), s.path));
+    set_dacl(L"D:P(A;;FW;;;WD)");  // everyone may write, nobody read
+    CHECK_FALSE(server::token_may_read_and_write(token.get(), s.path));
+    set_dacl(L"D:P(A;;FRFW;;;WD)");
+    CHECK(server::token_may_read_and_write(token.get(), s.path));
+    CHECK_THROWS_AS(server::token_may_read_and_write(token.get(), s.dir.file(L"missing.orrisafe")), tools::win_except);
+    set_dacl(L"D:P(A;;FA;;;WD)");
 }
 
 TEST_CASE("paths that cannot be opened leave the table unchanged") {
