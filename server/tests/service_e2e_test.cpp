@@ -217,13 +217,14 @@ TEST_CASE("end to end: install, activate on demand, work on a storage from two p
         CHECK(root->DeleteElement(bstr(L"big.bin")) == S_OK);
         CHECK(listing(root.get()) == std::vector<std::wstring>{L"docs"});
 
-        // A second client, in a process of its own, opens the same path in other letters: same tree.
+        // A second client, in a process of its own, opens the same path in other letters: same tree (the open
+        // storage is handed to a caller who may open its file).
         std::string child_output;
         DWORD child = run_client(second_client_variable, path, "second client*", &child_output);
         CHECK_MESSAGE(child == 0, child_output);
         CHECK(listing(root.get()) == (std::vector<std::wstring>{L"docs", L"from second client"}));
 
-        // Closing cuts every client off.
+        // Closing, by a caller who may open the file, cuts every client off.
         CHECK(server->CloseStorage(bstr(path)) == S_OK);
         VARIANT_BOOL is_root = VARIANT_FALSE;
         CHECK(is_disconnected(root->IsRoot(&is_root)));
