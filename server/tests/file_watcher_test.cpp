@@ -206,8 +206,8 @@ namespace {
 
 HANDLE end_reported = nullptr;
 
-// A watch whose file changes right after its read is pending, and whose end has been reported before the table
-// gets it back.
+// A watch whose file changes right after its read is pending, and whose thread has run to its end, as far as the
+// table lets it, before the table gets the watch back.
 std::unique_ptr<server::CFileWatch> make_watch_ended_at_once(const std::wstring& path,
                                                              server::CFileWatch::end_handler on_end) {
     auto watch = std::make_unique<server::CFileWatch>(path, [on_end](server::CFileWatch& w) {
@@ -222,6 +222,7 @@ std::unique_ptr<server::CFileWatch> make_watch_ended_at_once(const std::wstring&
         CloseHandle(file);
     }
     WaitForSingleObject(end_reported, 10000);
+    for (int i = 0; i < 100 && !watch->finished(); ++i) Sleep(20);
     return watch;
 }
 
