@@ -35,8 +35,8 @@ std::string HexCode(HRESULT hr) {
     return text;
 }
 
-// The full path in the form that may pass MAX_PATH ("\\?\C:\...", "\\?\UNC\server\share\..."): a name set
-// aside beside a file is longer than the file's own.
+// The full path in the form that may pass MAX_PATH ("\\?\C:\...", "\\?\UNC\server\share\..."): a path near
+// the limit leaves no room for another name beside its file.
 std::wstring LongPathForm(const std::wstring& path) {
     std::wstring full = tools::full_path(path);
     if (full.empty()) tools::throw_last_error();
@@ -54,7 +54,9 @@ public:
         if (!Exists(path)) return;
         std::wstring full = LongPathForm(path);
         RequireDeletable(full);
-        std::wstring aside = full + L"." + tools::guid_to_string(tools::new_guid()) + L".replaced";
+        // Beside the file under a name of its own: the file's name may leave no room for a longer one.
+        std::wstring aside =
+            tools::path_directory(full) + L"\\" + tools::guid_to_string(tools::new_guid()) + L".replaced";
         if (!MoveFileExW(full.c_str(), aside.c_str(), 0)) tools::throw_last_error();
         path_ = std::move(full);
         aside_ = std::move(aside);
@@ -74,8 +76,8 @@ private:
     // A folder, a file this user may not delete and a read-only file are refused as a deletion refuses them.
     // A rename would pass the read-only file, and the copy set aside could then not be removed.
     static void RequireDeletable(const std::wstring& path) {
-        HANDLE opened = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE opened = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (opened == INVALID_HANDLE_VALUE) tools::throw_last_error();
         tools::auto_kernel_handle file(opened);
         BY_HANDLE_FILE_INFORMATION info{};

@@ -252,24 +252,28 @@ TEST_CASE("a failed Finish leaves nothing half-made and loses nothing") {
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
 }
 
-TEST_CASE("a file whose path leaves no room for a longer name beside it is replaced all the same") {
+TEST_CASE("a file whose name or path leaves no room for a longer name beside it is replaced all the same") {
     testing::scratch_dir dir;
     CStorageCreationRequest request = Request(dir, SeparateFile);
-    std::wstring folder = dir.path();
-    while (folder.size() < 200) {
-        folder += L"\\" + std::wstring(40, L'd');
-        REQUIRE(CreateDirectoryW(folder.c_str(), nullptr));
+    // A name as long as the path allows, and a short name in folders as deep as it allows.
+    std::wstring deep = dir.path();
+    while (deep.size() < 200) {
+        deep += L"\\" + std::wstring(40, L'd');
+        REQUIRE(CreateDirectoryW(deep.c_str(), nullptr));
     }
-    request.storage_path = folder + L"\\" + std::wstring(245 - folder.size(), L's') + L".orrisafe";
-    REQUIRE(request.storage_path.size() < MAX_PATH);
-    tools::write_file(request.storage_path, tools::byte_buffer{8});
-    request.replace_storage = true;
-    CreateStorageAndKey(request);
-    CHECK(ReadAll(request.storage_path).size() >= 4096);
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*.replaced").c_str(), &found);
-    CHECK(search == INVALID_HANDLE_VALUE);
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    for (const std::wstring& folder : {dir.path(), deep}) {
+        request.storage_path = folder + L"\\" + std::wstring(245 - folder.size(), L's') + L".orrisafe";
+        CAPTURE(request.storage_path.size());
+        REQUIRE(request.storage_path.size() < MAX_PATH);
+        tools::write_file(request.storage_path, tools::byte_buffer{8});
+        request.replace_storage = request.replace_key_file = true;
+        CreateStorageAndKey(request);
+        CHECK(ReadAll(request.storage_path).size() >= 4096);
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\*.replaced").c_str(), &found);
+        CHECK(search == INVALID_HANDLE_VALUE);
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    }
 }
 
 TEST_CASE("subject and validity of the key request") {
