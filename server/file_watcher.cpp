@@ -20,6 +20,12 @@ constexpr long not_watched_state = 2;
 
 using watch_list = std::vector<std::unique_ptr<server::CFileWatch>>;
 
+std::unique_ptr<server::CFileWatch> make_plain_watch(const std::wstring& path, server::CFileWatch::end_handler on_end) {
+    return std::make_unique<server::CFileWatch>(path, std::move(on_end));
+}
+
+server::FileWatchMaker make_watch = make_plain_watch;
+
 // The process-wide table of watched files, keyed as the open storages are, so that one file spelled two ways is
 // one watch. Watches are owned by `watches_` until their threads have ended; the table only names the ones still
 // in force. A watch is destroyed (its thread joined) only outside the lock, since an ending thread takes the lock
@@ -30,16 +36,19 @@ public:
 
     void watch(const std::wstring& path) {
         destroy(take_finished());
-        {
-            tools::scoped_lock lock(section_);
-            if (entries_.count(path)) return;
-        }
-        auto watch = std::make_unique<server::CFileWatch>(path, [this](server::CFileWatch& w) { ended(w); });
         tools::scoped_lock lock(section_);
-        if (entries_.count(path)) return;  // another thread was quicker: ours is stopped on the way out
-        watches_.reserve(watches_.size() + 1);
-        entries_.emplace(path, watch.get());
-        watches_.push_back(std::move(watch));
+        auto [entry, added] = entries_.try_emplace(path, nullptr);
+        if (!added) return;
+        try {
+            watches_.reserve(watches_.size() + 1);
+            // Made under the lock: a watch whose file changes at once waits in ended() until its entry names
+            // it, so the entry goes with it instead of naming a finished watch.
+            watches_.push_back(make_watch(path, [this](server::CFileWatch& w) { ended(w); }));
+        } catch (...) {
+            entries_.erase(entry);
+            throw;
+        }
+        entry->second = watches_.back().get();
     }
 
     void unwatch(const std::wstring& path) {
@@ -121,3 +130,9 @@ HRESULT GetStorageWatchState(const wchar_t* path, long* state) {
 }
 
 void StopStorageFileWatchers() noexcept { the_table.stop_all(); }
+
+server::FileWatchMaker server::SetFileWatchMaker(FileWatchMaker maker) {
+    FileWatchMaker before = make_watch;
+    make_watch = maker ? maker : make_plain_watch;
+    return before;
+}

@@ -3,6 +3,11 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
+#include "file_watch.h"
+
 // watch: starts watching path (once per file, however the path spells it); the folder is open and
 // being read before this returns. Not watch: drops the path's watch and ends its thread.
 // Opening the folder runs as the calling COM client.
@@ -13,3 +18,12 @@ HRESULT GetStorageWatchState(const wchar_t* path, long* state);
 
 // Ends every watcher thread and waits for them. Call once the server has stopped serving calls.
 void StopStorageFileWatchers() noexcept;
+
+namespace server {
+
+// How a path's watch is made. Tests put a maker of their own in place to end a watch before WatchStorageFile
+// returns; null puts the plain constructor back. Returns the maker that was in place.
+using FileWatchMaker = std::unique_ptr<CFileWatch> (*)(const std::wstring& path, CFileWatch::end_handler on_end);
+FileWatchMaker SetFileWatchMaker(FileWatchMaker maker);
+
+}  // namespace server

@@ -160,6 +160,9 @@ HRESULT CStorageObject::OpenFolderPath(const std::wstring& path, bool create, IS
     std::vector<std::wstring> names;
     HRESULT hr = SplitElementPath(path, names);
     if (FAILED(hr)) return hr;
+    // A trailing backslash names the folder before it; the empty path names none.
+    if (names.back().empty()) names.pop_back();
+    if (names.empty()) return E_FAIL;
     // With create, every missing folder along the path is made.
     Ref folder = Ref::add_ref(this);
     for (const std::wstring& name : names) folder = folder->OpenChildFolder(name, create);
@@ -171,6 +174,12 @@ HRESULT CStorageObject::OpenFilePath(const std::wstring& path, bool create, ISto
     std::vector<std::wstring> names;
     HRESULT hr = SplitElementPath(path, names);
     if (FAILED(hr)) return hr;
+    if (names.size() == 1 && names[0].empty()) return E_FAIL;
+    // A trailing backslash stays part of the file's name, which the name check then refuses.
+    if (names.back().empty()) {
+        names.pop_back();
+        names.back() += L'\\';
+    }
     // Only the file at the end of a path is ever created.
     *out = OpenParentFolder(names)->OpenChildFile(names.back(), create).detach();
     return S_OK;
@@ -215,6 +224,7 @@ HRESULT CStorageObject::FindElementPath(const std::wstring& path, IStorageElemen
     if (FAILED(hr)) return hr;
     Ref folder = OpenParentFolder(names);
     ChildRecord child;
+    // An empty last name (the empty path, a trailing backslash) matches no child: nothing is found.
     hr = folder->FindChild(names.back(), child);
     if (hr != S_OK) return hr;
     // Opened by the name as asked, as an open of it would be.

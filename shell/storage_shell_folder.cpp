@@ -124,29 +124,31 @@ HRESULT CStorageShellFolder::OpenStorage(const ITEMIDLIST* absolute) {
 
 HRESULT CStorageShellFolder::OpenStorageOnWorker(const ITEMIDLIST* absolute) {
     if (absolute_) return S_OK;
-    bool connected = false;
+    bool unreachable = false;
     HRESULT hr = tools::com_boundary([&] {
         if (!absolute) _com_issue_error(E_INVALIDARG);
         CIdList list = CIdList::Clone(absolute);
-        auto opened = root_ ? OpenRootOnWorker(absolute, connected) : OpenSubFolderOnWorker(absolute);
+        auto opened = root_ ? OpenRootOnWorker(absolute, unreachable) : OpenSubFolderOnWorker(absolute);
         // Kept on success only: after a failed open the folder is not taken for an opened one.
         server_folder_ = std::move(opened);
         absolute_ = std::move(list);
     });
-    // Only a root folder that could not reach the server says so, and never inside an input-synchronous call.
-    // The box has no owner: the thread waiting for the worker is another thread.
-    if (FAILED(hr) && root_ && !connected && hr != RPC_E_CANTCALLOUT_ININPUTSYNCCALL)
+    // Only a root folder that could not reach the server says so, and never inside an input-synchronous call;
+    // a list without a file-system path fails with its own error. The box has no owner: the thread waiting for
+    // the worker is another thread.
+    if (FAILED(hr) && unreachable && hr != RPC_E_CANTCALLOUT_ININPUTSYNCCALL)
         MessageBoxW(nullptr, server_not_found_text, shell::box_caption, MB_ICONERROR);
     return hr;
 }
 
 tools::interface_holder<IStorageFolder> CStorageShellFolder::OpenRootOnWorker(const ITEMIDLIST* absolute,
-                                                                                bool& connected) {
+                                                                                bool& unreachable) {
     wchar_t path[MAX_PATH];
     if (!SHGetPathFromIDListW(absolute, path)) _com_issue_error(E_INVALIDARG);
     storage_id_cache_ = GUID_NULL;
+    unreachable = true;
     auto server = ConnectServer();
-    connected = true;
+    unreachable = false;
     if (shell::IsStorageFrozenAtPath(path)) _com_issue_error(E_ACCESSDENIED);
     auto folder = OpenStorageOrThrow(server.get(), tools::bstr(path));
     server.reset();

@@ -135,7 +135,7 @@ protected:
     void* query_own_interface(REFIID iid) override;
 
     HRESULT OpenStorageOnWorker(const ITEMIDLIST* absolute);
-    tools::interface_holder<IStorageFolder> OpenRootOnWorker(const ITEMIDLIST* absolute, bool& connected);
+    tools::interface_holder<IStorageFolder> OpenRootOnWorker(const ITEMIDLIST* absolute, bool& unreachable);
     tools::interface_holder<IStorageFolder> OpenSubFolderOnWorker(const ITEMIDLIST* absolute);
     tools::interface_holder<IStorageFolder> UnmarshalServerFolder();
     HRESULT ItemMenu(HWND window, UINT count, PCUITEMID_CHILD_ARRAY items, void** out);

@@ -1,12 +1,24 @@
 #include "tools/file_dialog.h"
 
-#include <commdlg.h>
+#include <cderr.h>
 
 namespace tools {
 
 namespace {
 
-std::wstring choose(BOOL(WINAPI* run)(OPENFILENAMEW*), const file_choice& choice) {
+template <BOOL(WINAPI* run)(OPENFILENAMEW*)>
+bool run_common_dialog(OPENFILENAMEW& dialog, DWORD& failure) {
+    if (run(&dialog)) return true;
+    failure = CommDlgExtendedError();
+    return false;
+}
+
+}  // namespace
+
+file_dialog_failure::file_dialog_failure(DWORD code)
+    : std::runtime_error("The file dialog failed with error #" + std::to_string(code) + "."), code(code) {}
+
+std::wstring choose_file(file_dialog_runner run, const file_choice& choice) {
     wchar_t file[MAX_PATH] = L"";
     // A start path that does not fit is not shown rather than cut.
     if (choice.initial.size() < MAX_PATH) choice.initial.copy(file, choice.initial.size());
@@ -19,18 +31,24 @@ std::wstring choose(BOOL(WINAPI* run)(OPENFILENAMEW*), const file_choice& choice
     dialog.lpstrTitle = choice.title;
     dialog.lpstrDefExt = choice.default_extension;
     dialog.Flags = choice.flags;
-    if (run(&dialog)) return file;
-    if (DWORD code = CommDlgExtendedError()) throw file_dialog_failure(code);
+    DWORD failure = 0;
+    if (run(dialog, failure)) return file;
+    // The dialog refuses to open on a start name it finds invalid (whatever the user typed): it opens without one.
+    if (failure == FNERR_INVALIDFILENAME && file[0]) {
+        file[0] = L'\0';
+        failure = 0;
+        if (run(dialog, failure)) return file;
+    }
+    if (failure) throw file_dialog_failure(failure);
     return std::wstring();
 }
 
-}  // namespace
+std::wstring choose_file_to_open(const file_choice& choice) {
+    return choose_file(run_common_dialog<GetOpenFileNameW>, choice);
+}
 
-file_dialog_failure::file_dialog_failure(DWORD code)
-    : std::runtime_error("The file dialog failed with error #" + std::to_string(code) + "."), code(code) {}
-
-std::wstring choose_file_to_open(const file_choice& choice) { return choose(GetOpenFileNameW, choice); }
-
-std::wstring choose_file_to_save(const file_choice& choice) { return choose(GetSaveFileNameW, choice); }
+std::wstring choose_file_to_save(const file_choice& choice) {
+    return choose_file(run_common_dialog<GetSaveFileNameW>, choice);
+}
 
 }  // namespace tools

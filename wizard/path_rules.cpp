@@ -26,6 +26,10 @@ std::wstring WithExtension(const std::wstring& path, const std::wstring& extensi
     return path + extension;
 }
 
+bool IsUsableCompletedPath(const std::wstring& path, const std::wstring& extension) {
+    return IsUsableFilePath(path) && IsUsableFilePath(WithExtension(path, extension));
+}
+
 std::wstring ProposeKeyFilePath(const std::wstring& storage_path) {
     std::wstring extension = PathExtension(storage_path);
     std::wstring proposal = storage_path.substr(0, storage_path.size() - extension.size()) + L".pfx";

@@ -12,6 +12,10 @@ std::wstring PathExtension(const std::wstring& path);
 // The path with the extension appended unless it already ends in it (compared without regard to case).
 std::wstring WithExtension(const std::wstring& path, const std::wstring& extension);
 
+// True when both the path as typed and the path completed with the extension are usable: the file goes to the
+// completed one.
+bool IsUsableCompletedPath(const std::wstring& path, const std::wstring& extension);
+
 // The key file proposed for a storage path: its extension replaced by ".pfx".
 std::wstring ProposeKeyFilePath(const std::wstring& storage_path);
 

@@ -1,9 +1,11 @@
 #include "wizard/storage_creation.h"
 
 #include "server/idl/storage_identities.h"
+#include "tools/auto_handle.h"
 #include "tools/certificates.h"
 #include "tools/content_key_wrapping.h"
 #include "tools/file_io.h"
+#include "tools/paths.h"
 #include "tools/pfx_import.h"
 #include "tools/win_except.h"
 #include "wizard/keys/issuing_certificate.h"
@@ -23,7 +25,7 @@ std::wstring RequiredText(CWizardValues& values, int32_t key) {
     return *text;
 }
 
-bool FileExists(const std::wstring& path) {
+bool Exists(const std::wstring& path) {
     return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -33,13 +35,31 @@ std::string HexCode(HRESULT hr) {
     return text;
 }
 
-// A file that stands where a new one goes is moved aside, not deleted: it comes back when the Finish fails.
+// The full path in the form that may pass MAX_PATH ("\\?\C:\...", "\\?\UNC\server\share\..."): a path near
+// the limit leaves no room for another name beside its file.
+std::wstring LongPathForm(const std::wstring& path) {
+    std::wstring full = tools::full_path(path);
+    if (full.empty()) tools::throw_last_error();
+    if (full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\\\.\\", 0) == 0) return full;
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// A file that stands where a new one goes is moved aside, not deleted: it comes back when the Finish fails and
+// goes for good when it succeeds. What the system would not delete is not moved either: its reason is raised
+// and nothing has changed.
 class CFileSetAside {
 public:
-    explicit CFileSetAside(const std::wstring& path) : path_(path) {
-        if (!FileExists(path)) return;
-        aside_ = path + L"." + tools::guid_to_string(tools::new_guid()) + L".replaced";
-        if (!MoveFileExW(path.c_str(), aside_.c_str(), 0)) tools::throw_last_error();
+    explicit CFileSetAside(const std::wstring& path) {
+        if (!Exists(path)) return;
+        std::wstring full = LongPathForm(path);
+        RequireDeletable(full);
+        // Beside the file under a name of its own: the file's name may leave no room for a longer one.
+        std::wstring aside =
+            tools::path_directory(full) + L"\\" + tools::guid_to_string(tools::new_guid()) + L".replaced";
+        if (!MoveFileExW(full.c_str(), aside.c_str(), 0)) tools::throw_last_error();
+        path_ = std::move(full);
+        aside_ = std::move(aside);
     }
     ~CFileSetAside() {
         if (!aside_.empty()) MoveFileExW(aside_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -53,6 +73,18 @@ public:
     }
 
 private:
+    // A folder, a file this user may not delete and a read-only file are refused as a deletion refuses them.
+    // A rename would pass the read-only file, and the copy set aside could then not be removed.
+    static void RequireDeletable(const std::wstring& path) {
+        HANDLE opened = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (opened == INVALID_HANDLE_VALUE) tools::throw_last_error();
+        tools::auto_kernel_handle file(opened);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(opened, &info)) tools::throw_last_error();
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) throw tools::win_except(ERROR_ACCESS_DENIED);
+    }
+
     std::wstring path_;
     std::wstring aside_;
 };
@@ -114,6 +146,11 @@ void WriteRootText(CStorageWrapper& root, const GUID& key, const std::string& te
 }
 
 }  // namespace
+
+bool FileStandsAt(const std::wstring& path) {
+    DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 CStorageCreationRequest ReadStorageCreationRequest(CWizardValues& values) {
     CStorageCreationRequest request;
@@ -220,9 +257,9 @@ tools::byte_buffer CreateStorageAndKey(const CStorageCreationRequest& request) {
     bool key_file = request.option != AttachOnly;
     if (key_file && IsSameFilePath(request.key_file_path, request.storage_path))
         throw std::runtime_error("The key file can not be the storage file itself. Please, choose another key file name.");
-    if (FileExists(request.storage_path) && !request.replace_storage)
+    if (FileStandsAt(request.storage_path) && !request.replace_storage)
         throw std::runtime_error("The storage file already exists.");
-    if (key_file && FileExists(request.key_file_path) && !request.replace_key_file)
+    if (key_file && FileStandsAt(request.key_file_path) && !request.replace_key_file)
         throw std::runtime_error("The key file already exists.");
 
     // Files that stand in the way are set aside first; the files this Finish makes go after them, so on

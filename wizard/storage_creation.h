@@ -50,8 +50,12 @@ KeyCertificateRequest BuildKeyCertificateRequest(const CStorageCreationRequest& 
 // an empty holder on failure, with nothing left at the path.
 CStorageWrapper::holder CreateStorageFile(const std::wstring& path, HRESULT* result = nullptr);
 
+// Whether a file, not a folder, stands at the path: what a Finish replaces when the user agrees.
+bool FileStandsAt(const std::wstring& path);
+
 // Creates the key, writes the key file unless the key is only attached, creates the storage and writes its root
 // properties. A file already standing at a path is replaced only when the request allows it, and is back in
-// place when the Finish fails. On failure every file this call created is removed, every key container it
+// place when the Finish fails; what the system would not delete (a folder, a read-only file) is left as it is
+// and its reason raised before anything is made. On failure every file this call created is removed, every key container it
 // imported is deleted, and the exception (std::exception) goes to the caller. Returns the key's PKCS#12 bytes.
 tools::byte_buffer CreateStorageAndKey(const CStorageCreationRequest& request);

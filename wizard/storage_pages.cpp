@@ -46,7 +46,7 @@ bool CStoragePage::IsWhiteControl(int id) const {
 void CStoragePage::UpdateState() {
     if (!host()) return;
     std::wstring path = item_text(IDC_STORAGE_PATH);
-    host()->EnableNext(!path.empty() && IsUsableFilePath(path));
+    host()->EnableNext(!path.empty() && IsUsableCompletedPath(path, kStorageExtension));
     host()->EnablePrevious(false);
 }
 
@@ -106,7 +106,8 @@ void CKeyFilePage::SetOption(int32_t option) {
 void CKeyFilePage::UpdateState() {
     if (!host()) return;
     std::wstring path = item_text(IDC_KEY_PATH);
-    bool usable = !path.empty() && IsUsableFilePath(path);
+    // Where a key file is written, the path it is completed to must be usable too.
+    bool usable = !path.empty() && (option_ == 2 ? IsUsableFilePath(path) : IsUsableCompletedPath(path, kKeyExtension));
     // A key file may not take the storage's own place.
     if (usable && option_ != 2) {
         const std::wstring* storage = host()->GetValues()->Text(StoragePathValue);

@@ -12,10 +12,6 @@ namespace {
 
 const wchar_t kCaption[] = L"Orrisafe Wizard";
 
-bool Exists(const std::wstring& path) {
-    return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The wait cursor and a disabled page while the key and the storage are made.
 class CBusyPage {
 public:
@@ -48,11 +44,12 @@ void CSummaryPage::OnFinish() {
     tools::byte_buffer pfx;
     try {
         request = ReadStorageCreationRequest(*host()->GetValues());
-        if (Exists(request.storage_path)) {
+        // Only a file is offered for replacement; a folder there is refused by the creation itself.
+        if (FileStandsAt(request.storage_path)) {
             if (!ConfirmReplace(request.storage_path)) return;
             request.replace_storage = true;
         }
-        if (request.option != AttachOnly && Exists(request.key_file_path)) {
+        if (request.option != AttachOnly && FileStandsAt(request.key_file_path)) {
             if (!ConfirmReplace(request.key_file_path)) return;
             request.replace_key_file = true;
         }

@@ -172,9 +172,8 @@ bool CWizardDlg::on_init_dialog() {
     IWizardPage* start = &storage_page_;
     if (!command_line_path_.empty()) {
         // Checked and completed as a typed path is; one that can't be used is shown on step 1 instead.
-        std::wstring path = WithExtension(command_line_path_, L".orrisafe");
-        if (IsUsableFilePath(command_line_path_) && IsUsableFilePath(path)) {
-            values_.SetText(StoragePathValue, path);
+        if (IsUsableCompletedPath(command_line_path_, L".orrisafe")) {
+            values_.SetText(StoragePathValue, WithExtension(command_line_path_, L".orrisafe"));
             key_file_page_.SetStartedWithPath(true);
             start = &key_file_page_;
         } else {

@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -199,6 +200,62 @@ TEST_CASE("deleting the watched file, renaming it away or renaming another file 
 
     // Each ended watch's thread is gone.
     CHECK(threads.wait_for(0) == 0);
+}
+
+namespace {
+
+HANDLE end_reported = nullptr;
+
+// A watch whose file changes right after its read is pending, and whose thread has run to its end, as far as the
+// table lets it, before the table gets the watch back.
+std::unique_ptr<server::CFileWatch> make_watch_ended_at_once(const std::wstring& path,
+                                                             server::CFileWatch::end_handler on_end) {
+    auto watch = std::make_unique<server::CFileWatch>(path, [on_end](server::CFileWatch& w) {
+        SetEvent(end_reported);
+        on_end(w);
+    });
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    if (file != INVALID_HANDLE_VALUE) {
+        WriteFile(file, "x", 1, &written, nullptr);
+        CloseHandle(file);
+    }
+    WaitForSingleObject(end_reported, 10000);
+    for (int i = 0; i < 100 && !watch->finished(); ++i) Sleep(20);
+    return watch;
+}
+
+}  // namespace
+
+TEST_CASE("a watch that ends before WatchFile returns leaves the path unwatched, and it can be watched again") {
+    watchers_stopped guard;
+    testing::scratch_dir dir;
+    std::wstring storage = dir.file(L"racing.orrisafe");
+    create_file(storage);
+    end_reported = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    new_threads threads;
+
+    server::FileWatchMaker plain = server::SetFileWatchMaker(make_watch_ended_at_once);
+    HRESULT hr = WatchStorageFile(storage.c_str(), true);
+    server::SetFileWatchMaker(plain);
+    REQUIRE(hr == S_OK);
+    CHECK(WaitForSingleObject(end_reported, 0) == WAIT_OBJECT_0);
+    CHECK(wait_for_state(storage, not_watched) == not_watched);
+    CHECK(threads.wait_for(0) == 0);
+
+    // Watched anew with a thread of its own, which a change ends as usual; a watch of another path in between
+    // lets the table collect the finished one.
+    REQUIRE(WatchStorageFile(storage.c_str(), true) == S_OK);
+    CHECK(state_of(storage) == watched);
+    CHECK(threads.count() == 1);
+    std::wstring other = dir.file(L"other.orrisafe");
+    create_file(other);
+    REQUIRE(WatchStorageFile(other.c_str(), true) == S_OK);
+    REQUIRE(WatchStorageFile(storage.c_str(), false) == S_OK);
+    CHECK(state_of(storage) == not_watched);
+    CHECK(state_of(other) == watched);
+    CloseHandle(end_reported);
 }
 
 TEST_CASE("a storage in a drive root is watched in the root folder") {

@@ -142,13 +142,17 @@ TEST_CASE("folders open as one object per name and are created only by VARIANT_T
     REQUIRE(deep);
     CHECK(name_of(deep.get()) == L"2024");
     CHECK(listing(docs.get()) == std::vector<std::wstring>{L"folder 2024"});
-    // An empty name after the first is an invalid name, as wherever a path is read; nothing is made on the way.
-    s.folder(s.root.get(), L"Docs\\", 0, STG_E_INVALIDNAME);
+    // A trailing backslash names the folder before it.
+    CHECK(s.folder(s.root.get(), L"Docs\\", 0).get() == docs.get());
+    CHECK(s.folder(s.root.get(), L"docs\\2024\\", 0).get() == deep.get());
+    // Two backslashes in a row are an invalid name, as wherever a path is read; nothing is made on the way.
     s.folder(s.root.get(), L"Docs\\\\2024", 0, STG_E_INVALIDNAME);
     s.folder(s.root.get(), L"New\\\\2024", VARIANT_TRUE, STG_E_INVALIDNAME);
+    s.folder(s.root.get(), L"Docs\\\\", 0, STG_E_INVALIDNAME);
     // No part at all.
     s.folder(s.root.get(), L"", VARIANT_TRUE, E_FAIL);
     s.folder(s.root.get(), L"\\Docs", VARIANT_TRUE, E_FAIL);
+    s.folder(s.root.get(), L"\\", VARIANT_TRUE, E_FAIL);
     Folder none;
     CHECK(s.root->OpenFolder(nullptr, VARIANT_TRUE, none.put()) == E_FAIL);
 
@@ -178,8 +182,10 @@ TEST_CASE("files open by name or by path, and only the file at the end of a path
     File deep = s.file(s.root.get(), L"Sub\\a.txt", VARIANT_TRUE);
     REQUIRE(deep);
     CHECK(listing(sub.get()) == std::vector<std::wstring>{L"file a.txt"});
-    // The whole name is the file's name: a trailing backslash is a bad name.
+    // The whole name is the file's name: a trailing backslash is a bad name, once the folders before it are open.
     s.file(s.root.get(), L"Report.txt\\", 0, STG_E_INVALIDNAME);
+    s.file(s.root.get(), L"Sub\\a.txt\\", 0, STG_E_INVALIDNAME);
+    s.file(s.root.get(), L"Missing\\a.txt\\", 0, not_found);
     s.file(s.root.get(), L"\\Report.txt", 0, E_FAIL);
     s.file(s.root.get(), L"", VARIANT_TRUE, E_FAIL);
     s.file(s.root.get(), L"what?.txt", VARIANT_TRUE, STG_E_INVALIDNAME);
@@ -329,12 +335,19 @@ TEST_CASE("elements are found by relative path, opened or only described") {
     CHECK(s.root->FindElementInfo(bstr(L"zzz"), info.put()) == E_NOINTERFACE);
     CHECK_FALSE(info);
 
-    // Paths are read by the one rule of opening: no name at all, or an empty name after one.
+    // The empty path and a trailing backslash name no child: not found, once the folders before it are open.
+    CHECK(s.root->FindElement(bstr(L"a\\"), found.put()) == E_NOINTERFACE);
+    CHECK(s.root->FindElement(bstr(L""), found.put()) == E_NOINTERFACE);
+    CHECK(s.root->FindElement(nullptr, found.put()) == E_NOINTERFACE);
+    CHECK(s.root->FindElementInfo(bstr(L"a\\"), info.put()) == E_NOINTERFACE);
+    CHECK(s.root->FindElementInfo(bstr(L""), info.put()) == E_NOINTERFACE);
+    CHECK_FALSE(found);
+    CHECK_FALSE(info);
+    CHECK(s.root->FindElement(bstr(L"nothing\\"), found.put()) == not_found);
+    // A path that begins with a backslash names nothing; two backslashes in a row are an invalid name.
     CHECK(s.root->FindElement(bstr(L"\\a"), found.put()) == E_FAIL);
     CHECK(s.root->FindElement(bstr(L"a\\\\x.txt"), found.put()) == STG_E_INVALIDNAME);
-    CHECK(s.root->FindElement(bstr(L"a\\"), found.put()) == STG_E_INVALIDNAME);
     CHECK(s.root->FindElementInfo(bstr(L"a\\\\x.txt"), info.put()) == STG_E_INVALIDNAME);
-    CHECK(s.root->FindElementInfo(bstr(L""), info.put()) == E_FAIL);
     s.file(s.root.get(), L"a\\\\x.txt", 0, STG_E_INVALIDNAME);
 }
 

@@ -68,7 +68,7 @@ BOOL CALLBACK count_product_boxes(HWND window, LPARAM count) {
 
 }  // namespace
 
-TEST_CASE("without the service a storage file's folder shows the server box once per attempt") {
+TEST_CASE("without the service a storage file's folder shows the server box once per attempt, and only then") {
     testing::com_apartment apartment;
     REQUIRE(service_testing::service_state() == 0);
     testing::scratch_dir dir;
@@ -76,6 +76,12 @@ TEST_CASE("without the service a storage file's folder shows the server box once
     CStorageShellFolder folder;
     CHECK_THROWS_AS(folder.OpenStorage(path_id_list(dir.file(L"a.orrisafe")).get()), tools::win_except);
     folder.BindToWorker();
+    // A list with no file-system path is the caller's fault, whether the server is there or not: no box.
+    CHECK(folder.OpenStorage(nullptr) == E_INVALIDARG);
+    ITEMIDLIST* computer = nullptr;
+    REQUIRE(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer) == S_OK);
+    CHECK(folder.OpenStorage(CIdList(computer).get()) == E_INVALIDARG);
+    CHECK(boxes.texts().empty());
     CIdList list = path_id_list(dir.file(L"a.orrisafe"));
     HRESULT first = folder.OpenStorage(list.get());
     HRESULT second = folder.OpenStorage(list.get());

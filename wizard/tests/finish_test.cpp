@@ -6,6 +6,7 @@
 #include "tools/file_io.h"
 #include "tools/pfx_import.h"
 #include "tools/tests/test_support.h"
+#include "tools/win_except.h"
 #include "wizard/key_properties_page.h"
 #include "wizard/resource.h"
 #include "wizard/storage_creation.h"
@@ -208,6 +209,37 @@ TEST_CASE("a failed Finish leaves nothing half-made and loses nothing") {
         CHECK(ReadAll(request.storage_path) == "\x05");
         CHECK(GetFileAttributesW(request.key_file_path.c_str()) == INVALID_FILE_ATTRIBUTES);
     }
+    SUBCASE("a folder at the storage path is left as it is, with the system's reason") {
+        REQUIRE(CreateDirectoryW(request.storage_path.c_str(), nullptr));
+        tools::write_file(request.storage_path + L"\\inside.txt", tools::byte_buffer{3});
+        request.replace_storage = true;
+        try {
+            CreateStorageAndKey(request);
+            FAIL("no error");
+        } catch (const tools::win_except& e) {
+            CHECK(e.code() == ERROR_ACCESS_DENIED);
+        }
+        CHECK((GetFileAttributesW(request.storage_path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        CHECK(ReadAll(request.storage_path + L"\\inside.txt") == "\x03");
+        CHECK(GetFileAttributesW(request.key_file_path.c_str()) == INVALID_FILE_ATTRIBUTES);
+        RemoveDirectoryW(request.storage_path.c_str());
+    }
+    SUBCASE("a read-only file is not replaced, and the other file comes back") {
+        tools::write_file(request.storage_path, tools::byte_buffer{4});
+        tools::write_file(request.key_file_path, tools::byte_buffer{6});
+        REQUIRE(SetFileAttributesW(request.key_file_path.c_str(), FILE_ATTRIBUTE_READONLY));
+        request.replace_storage = request.replace_key_file = true;
+        try {
+            CreateStorageAndKey(request);
+            FAIL("no error");
+        } catch (const tools::win_except& e) {
+            CHECK(e.code() == ERROR_ACCESS_DENIED);
+        }
+        CHECK(ReadAll(request.storage_path) == "\x04");
+        CHECK(ReadAll(request.key_file_path) == "\x06");
+        CHECK((GetFileAttributesW(request.key_file_path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0);
+        SetFileAttributesW(request.key_file_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
     SUBCASE("the key file may not be the storage file") {
         request.key_file_path = request.storage_path;
         CHECK_THROWS_AS(CreateStorageAndKey(request), std::runtime_error);
@@ -218,6 +250,30 @@ TEST_CASE("a failed Finish leaves nothing half-made and loses nothing") {
     HANDLE search = FindFirstFileW((dir.path() + L"\\*.replaced").c_str(), &found);
     CHECK(search == INVALID_HANDLE_VALUE);
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
+}
+
+TEST_CASE("a file whose name or path leaves no room for a longer name beside it is replaced all the same") {
+    testing::scratch_dir dir;
+    CStorageCreationRequest request = Request(dir, SeparateFile);
+    // A name as long as the path allows, and a short name in folders as deep as it allows.
+    std::wstring deep = dir.path();
+    while (deep.size() < 200) {
+        deep += L"\\" + std::wstring(40, L'd');
+        REQUIRE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    for (const std::wstring& folder : {dir.path(), deep}) {
+        request.storage_path = folder + L"\\" + std::wstring(245 - folder.size(), L's') + L".orrisafe";
+        CAPTURE(request.storage_path.size());
+        REQUIRE(request.storage_path.size() < MAX_PATH);
+        tools::write_file(request.storage_path, tools::byte_buffer{8});
+        request.replace_storage = request.replace_key_file = true;
+        CreateStorageAndKey(request);
+        CHECK(ReadAll(request.storage_path).size() >= 4096);
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\*.replaced").c_str(), &found);
+        CHECK(search == INVALID_HANDLE_VALUE);
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    }
 }
 
 TEST_CASE("subject and validity of the key request") {

@@ -56,6 +56,12 @@ TEST_CASE("the wizard walks its four steps and refuses what the rules refuse") {
         CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
         wizard.Type(IDC_STORAGE_PATH, storage);
         CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
+        // A folder where the completed path goes is refused as a typed folder is.
+        REQUIRE(CreateDirectoryW(dir.file(L"taken.orrisafe").c_str(), nullptr));
+        wizard.Type(IDC_STORAGE_PATH, dir.file(L"taken"));
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
+        wizard.Type(IDC_STORAGE_PATH, storage);
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
         CHECK(wizard.Shot("step1"));
         wizard.Click(IDC_NEXT);
 
@@ -67,6 +73,11 @@ TEST_CASE("the wizard walks its four steps and refuses what the rules refuse") {
         wizard.Click(IDC_SEPARATE_AND_ATTACH);
         CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_KEY_PATH); }));
         wizard.Type(IDC_KEY_PATH, dir.path());
+        CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
+        wizard.Type(IDC_KEY_PATH, dir.file(L"key"));
+        CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));
+        REQUIRE(CreateDirectoryW(dir.file(L"taken.pfx").c_str(), nullptr));
+        wizard.Type(IDC_KEY_PATH, dir.file(L"taken"));
         CHECK(wizard.WaitFor([&] { return !wizard.Enabled(IDC_NEXT); }));
         wizard.Type(IDC_KEY_PATH, dir.file(L"key"));
         CHECK(wizard.WaitFor([&] { return wizard.Enabled(IDC_NEXT); }));

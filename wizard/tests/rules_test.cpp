@@ -65,6 +65,16 @@ TEST_CASE("path usability and extensions") {
         CHECK(IsUsableFilePath(dir.file(L"missing\\folder\\new.orrisafe")));
         CHECK_FALSE(IsUsableFilePath(std::wstring(L"C:\\") + std::wstring(300, L'a')));
     }
+    SUBCASE("the path completed with its extension is judged too") {
+        REQUIRE(CreateDirectoryW(dir.file(L"taken.orrisafe").c_str(), nullptr));
+        CHECK(IsUsableFilePath(dir.file(L"taken")));
+        CHECK_FALSE(IsUsableCompletedPath(dir.file(L"taken"), L".orrisafe"));
+        CHECK(IsUsableCompletedPath(dir.file(L"taken"), L".pfx"));
+        CHECK(IsUsableCompletedPath(file, L".orrisafe"));
+        std::wstring longest = L"C:\\" + std::wstring(120, L'a') + L"\\" + std::wstring(MAX_PATH - 125, L'b');
+        CHECK(IsUsableFilePath(longest));
+        CHECK_FALSE(IsUsableCompletedPath(longest, L".orrisafe"));
+    }
     SUBCASE("the extension is that of the last component") {
         CHECK(PathExtension(L"C:\\Data\\new.orrisafe") == L".orrisafe");
         CHECK(PathExtension(L"C:\\Data.d\\new") == L"");
