@@ -127,7 +127,7 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
 
     {  // No: nothing is deleted.
         scripted_answers answers({{L"Orrisafe", IDNO}});
-        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"keep.txt"}).get(), false);
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"keep.txt"}).get());
         answers.join();
         REQUIRE(answers.texts.size() == 1);
         CHECK(answers.texts[0] == L"Are you sure you want to delete 'keep.txt' ?");
@@ -137,7 +137,7 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
     {  // Yes to several: each deleted and its deletion told, then the folder's update.
         notification_recorder recorder;
         scripted_answers answers({{L"Orrisafe", IDYES}});
-        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"docs", L"keep.txt"}).get(), false);
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"docs", L"keep.txt"}).get());
         answers.join();
         REQUIRE(answers.texts.size() == 1);
         CHECK(answers.texts[0] == L"Are you sure you want to delete 2 items ?");
@@ -154,7 +154,7 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
         std::vector<std::wstring> many;
         for (int i = 0; i < 60; ++i) many.push_back(L"many" + std::to_wstring(i));
         scripted_answers answers({{L"Orrisafe", IDYES}, {L"Deleting...", IDCANCEL}});
-        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection(many).get(), false);
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection(many).get());
         answers.join();
         CHECK(answers.all_came);
         int left = 0;
@@ -168,7 +168,7 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
         auto selection = storage.Selection({L"a", L"b", L"c"});
         DeleteElementOrThrow(storage.root.get(), L"b");
         scripted_answers answers({{L"Orrisafe", IDYES}, {L"Orrisafe", IDOK}});
-        shell::DeleteItems(*storage.folder.get(), owner, selection.get(), false);
+        shell::DeleteItems(*storage.folder.get(), owner, selection.get());
         answers.join();
         REQUIRE(answers.texts.size() == 2);
         CHECK(answers.texts[1] == L"Unable to delete 'b'");
@@ -176,15 +176,12 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
         CHECK_FALSE(storage.Exists(L"a"));
         CHECK(storage.Exists(L"c"));
     }
-    {  // Nothing left to delete: no question. After a move: no question either.
+    {  // Nothing left to delete: no question.
         auto gone = storage.Selection({L"c"});
         DeleteElementOrThrow(storage.root.get(), L"c");
         box_answerer boxes;
-        shell::DeleteItems(*storage.folder.get(), owner, gone.get(), false);
-        storage.Write(L"moved", 3);
-        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"moved"}).get(), true);
+        shell::DeleteItems(*storage.folder.get(), owner, gone.get());
         CHECK(boxes.texts().empty());
-        CHECK_FALSE(storage.Exists(L"moved"));
     }
     DestroyWindow(owner);
 }
