@@ -65,10 +65,10 @@ std::wstring Answer(const std::wstring& start, int button) {
     return text;
 }
 
-// Names a file in the open or save dialog of that title and presses OK, or cancels it.
-bool AnswerFileDialog(const std::wstring& title, const std::wstring& file) {
+// Names a file in the open or save dialog of that title and presses OK, or cancels it; the dialog, null when none came.
+HWND FillFileDialog(const std::wstring& title, const std::wstring& file) {
     HWND dialog = WaitForWindow(title);
-    if (!dialog) return false;
+    if (!dialog) return nullptr;
     if (file.empty()) {
         Press(dialog, IDCANCEL);
     } else {
@@ -77,7 +77,24 @@ bool AnswerFileDialog(const std::wstring& title, const std::wstring& file) {
         SetDlgItemTextW(dialog, 0x47C, file.c_str());
         Press(dialog, IDOK);
     }
-    return WaitUntilGone(dialog);
+    return dialog;
+}
+
+bool AnswerFileDialog(const std::wstring& title, const std::wstring& file) {
+    HWND dialog = FillFileDialog(title, file);
+    return dialog && WaitUntilGone(dialog);
+}
+
+// Answers the box that the window opened over itself (a picture taken first when named): its text, empty when none
+// came.
+std::wstring AnswerOwnedBox(HWND owner, int button, const std::string& shot = "") {
+    HWND box = WaitForTopWindow([owner](HWND w) { return GetWindow(w, GW_OWNER) == owner; }, 5000);
+    if (!box) return L"";
+    if (!shot.empty()) testing::screenshot(L"shell-shots", shot);
+    std::wstring text = BoxText(box);
+    Press(box, button);
+    WaitUntilGone(box);
+    return text;
 }
 
 bool AnswerPassword(const wchar_t* password) {
@@ -262,13 +279,36 @@ TEST_CASE_FIXTURE(storage_bench,
     const std::set<std::wstring> containers = testing::key_container_names();
     const std::wstring export_title = L"Storage key export";
 
-    // A target that cannot be replaced: the failure arrives, and no word of success.
+    // An existing file is not replaced without a question; after a no the dialog stays for another choice.
+    const std::wstring existing = dir.file(L"existing.pfx");
+    const tools::byte_buffer kept{'k', 'e', 'p', 't'};
+    tools::write_file(existing, kept);
+    {
+        background_call export_key([&] { return shell::ExportKey(nullptr, path); });
+        HWND dialog = FillFileDialog(export_title, existing);
+        REQUIRE(dialog);
+        const std::wstring question = AnswerOwnedBox(dialog, IDNO, "export-replace-question");
+        CAPTURE(tools::to_narrow(question));
+        CHECK(question.find(L"already exists") != std::wstring::npos);
+        CHECK(IsWindowVisible(dialog));
+        Press(dialog, IDCANCEL);
+        REQUIRE(export_key.finished());
+        CHECK(export_key.failure() == S_OK);
+        CHECK_FALSE(export_key.result());
+    }
+    tools::byte_buffer after;
+    tools::read_file(existing, after);
+    CHECK(after == kept);
+
+    // A yes for a target that cannot be replaced: the failure arrives, and no word of success.
     const std::wstring locked = dir.file(L"locked.pfx");
     HANDLE holder = CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     REQUIRE(holder != INVALID_HANDLE_VALUE);
     {
         background_call export_key([&] { return shell::ExportKey(nullptr, path); });
-        REQUIRE(AnswerFileDialog(export_title, locked));
+        HWND dialog = FillFileDialog(export_title, locked);
+        REQUIRE(dialog);
+        CHECK_FALSE(AnswerOwnedBox(dialog, IDYES).empty());
         REQUIRE(export_key.finished());
         CHECK(export_key.failure() == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
         CHECK_FALSE(WaitForBox(L"The key was successfuly exported.", 500));
