@@ -50,6 +50,20 @@ void check_child(IStorageFolder* parent, const std::wstring& name, std::vector<C
     }
 }
 
+// Whether the file's data differs from its recorded digest now; an empty file is not tested.
+bool DigestDiffers(IStorageElement* file) {
+    if (GetSizeOrThrow(file) == 0) return false;
+    const StreamDigest now = GetDigestOrThrow(query<IStorageFile>(file, IID_IStorageFile).get());
+    // A file with no recorded digest cannot be vouched for: it is listed with the files that differ.
+    try {
+        const StreamDigest recorded = GetContentDigest(file);
+        return std::memcmp(&recorded, &now, sizeof(now)) != 0;
+    } catch (const _com_error& e) {
+        if (e.Error() != E_UNEXPECTED) throw;
+        return true;
+    }
+}
+
 struct corrupted_dialog_data {
     HINSTANCE module;
     std::vector<CorruptedFile>* files;
@@ -84,6 +98,8 @@ void fill_tree(HWND tree, const std::vector<CorruptedFile>& files) {
 }
 
 // "Delete selected": the checked entries, asked for, deleted each through its own folder; a failure stops the run.
+// Each is tested again first: the list is as old as the check, and a good copy restored under the name since (from
+// another window) is not deleted; its entry stays, unchecked.
 void delete_checked(HWND dialog, corrupted_dialog_data& data) {
     HWND tree = GetDlgItem(dialog, IDC_CORRUPTED_TREE);
     std::vector<HTREEITEM> chosen;
@@ -116,6 +132,17 @@ void delete_checked(HWND dialog, corrupted_dialog_data& data) {
         window.SetText2(L"Deleting '" + file.name + L"'");
         window.SetText3(ItemCount(chosen.size() - i) + L" remaining");
         AdvanceProgress(window, 1);
+        bool differs = false;
+        const HRESULT hr = tools::com_boundary(
+            [&] { differs = DigestDiffers(FindElementOrThrow(file.parent.get(), file.name).get()); });
+        if (FAILED(hr)) {
+            ShowErrorBox(dialog, static_cast<DWORD>(hr), (L"Unable to delete '" + file.name + L"'").c_str());
+            break;
+        }
+        if (!differs) {
+            TreeView_SetCheckState(tree, chosen[i], FALSE);
+            continue;
+        }
         if (!DeleteNamedElement(dialog, file.parent.get(), file.name)) break;
         SendMessageW(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(chosen[i]));
         data.deleted = true;
@@ -182,18 +209,7 @@ INT_PTR CALLBACK corrupted_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
 
 void CheckItemDigest(IStorageFolder* parent, IStorageElement* file, const std::wstring& name,
                      std::vector<CorruptedFile>& corrupted, IProgressWindow& progress) {
-    if (GetSizeOrThrow(file) != 0) {
-        const StreamDigest now = GetDigestOrThrow(query<IStorageFile>(file, IID_IStorageFile).get());
-        // A file with no recorded digest cannot be vouched for: it is listed with the files that differ.
-        bool intact = false;
-        try {
-            const StreamDigest recorded = GetContentDigest(file);
-            intact = std::memcmp(&recorded, &now, sizeof(now)) == 0;
-        } catch (const _com_error& e) {
-            if (e.Error() != E_UNEXPECTED) throw;
-        }
-        if (!intact) corrupted.push_back({tools::interface_holder<IStorageFolder>::add_ref(parent), name});
-    }
+    if (DigestDiffers(file)) corrupted.push_back({tools::interface_holder<IStorageFolder>::add_ref(parent), name});
     progress.SetText2(L"Checking '" + name + L"'");
     AdvanceProgress(progress, 1);
 }

@@ -18,11 +18,28 @@ namespace shell {
 // Whether the server folder still holds any of the items (a lookup that fails counts as not found).
 bool AnyItemFound(IStorageFolder* folder, const std::vector<CIdList>& items);
 
-// Deletes the items of the selection's "Shell IDList Array" from the folder. Unless after_move, the user is asked
-// first, and only a yes deletes. A progress window shows the run; Cancel stops it before the next item. The first
-// item that cannot be deleted ends the run with a box owned by owner (items deleted before it stay deleted). The
-// folder's view is told and refreshed. Nothing selected or nothing found any more: nothing happens.
-void DeleteItems(CStorageShellFolder& folder, HWND owner, IDataObject* selection, bool after_move);
+// Deletes the items of the selection's "Shell IDList Array" from the folder, after the user said yes. A progress
+// window shows the run; Cancel stops it before the next item. The first item that cannot be deleted ends the run
+// with a box owned by owner (items deleted before it stay deleted). The folder's view is told and refreshed. Nothing
+// selected or nothing found any more: nothing happens.
+void DeleteItems(CStorageShellFolder& folder, HWND owner, IDataObject* selection);
+
+// One record of the list a target read to take items out of the folder: its path below the folder, whether it is a
+// folder, and for a file the size it was listed with and the element whose contents the target was given (GUID_NULL
+// when it never asked for them).
+struct MovedEntry {
+    std::wstring path;
+    bool is_folder = false;
+    UINT64 size = 0;
+    GUID handed_out = GUID_NULL;
+};
+
+// Completes a move of the items (children of the folder) that the target reported, without asking: deletes exactly
+// what the target received, the files whose contents it was given, each only while it is still that element at its
+// listed size, then the listed folders, deepest first, that hold nothing any more. Whatever came or changed since
+// stays, and so does every folder that still holds it. Progress, Cancel, failures and notifications as DeleteItems.
+void DeleteMovedItems(CStorageShellFolder& folder, HWND owner, const std::vector<CIdList>& items,
+                      const std::vector<MovedEntry>& entries);
 
 // The item's property sheet with its "General" page: name, type, size and comment. A changed comment is stored
 // (enciphered with the storage's key); a changed name renames the item through the folder. An emptied name changes

@@ -72,7 +72,7 @@ HRESULT DispatchItemCommand(CStorageShellFolder& folder, HWND window, IDataObjec
         case open_item_command: OpenItem(folder, window, data); return S_OK;
         case check_items_command: shell::CheckItems(folder, window, data); return S_OK;
         case extract_items_command: return ExtractItems(folder, window, data);
-        case DFM_CMD_DELETE: shell::DeleteItems(folder, window, data, false); return S_OK;
+        case DFM_CMD_DELETE: shell::DeleteItems(folder, window, data); return S_OK;
         case DFM_CMD_PROPERTIES: {
             // The shell offers the sheet for one item; a sheet is shown for the first.
             IdListSet items;

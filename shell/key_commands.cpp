@@ -52,7 +52,11 @@ bool HoldsStorageKey(const std::wstring& key_file, const wchar_t* password, cons
         return false;
     }
     if (imported.certs.empty()) return false;
-    return tools::cert_key_identifier(imported.certs.front()) == GetKeyIdentifier(OpenStorageAtPath(path).get());
+    auto root = OpenStorageAtPath(path);
+    // The identifier only names the key: a file with the certificate alone, or with a private key that is not the
+    // certificate's, would be attached and leave no way in once the installed key is gone.
+    return tools::cert_key_identifier(imported.certs.front()) == GetKeyIdentifier(root.get()) &&
+           UnlocksContentKey(imported.certs.front(), root.get());
 }
 
 // Deletes the file when it goes, whatever happened meanwhile.

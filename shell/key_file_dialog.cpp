@@ -34,7 +34,7 @@ bool ChooseKeyFileToOpen(HWND owner, const wchar_t* title, std::wstring& path) {
 
 bool ChooseKeyFileToSave(HWND owner, const wchar_t* title, std::wstring& path) {
     return chosen(tools::choose_file_to_save(
-                      key_file_choice(owner, title, OFN_NONETWORKBUTTON | OFN_EXPLORER | OFN_ENABLESIZING)),
+                      key_file_choice(owner, title, OFN_OVERWRITEPROMPT | OFN_NONETWORKBUTTON | OFN_EXPLORER | OFN_ENABLESIZING)),
                   path);
 }
 

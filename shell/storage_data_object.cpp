@@ -139,13 +139,23 @@ STDMETHODIMP CStorageDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) {
 STDMETHODIMP CStorageDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) {
     if (!inner_) return E_POINTER;
     DWORD performed = DROPEFFECT_NONE;
-    // A target that read the items as files and moved them reports it here: the items leave the storage, without a
-    // question, once; a report before the target read anything deletes nothing.
+    // A target that read the items as files and moved them reports it here: what it received leaves the storage,
+    // without a question, once; a report before the target read anything deletes nothing. The list may be older
+    // than the storage's contents (read by an earlier paste, or while others added to it), so the items are not
+    // deleted whole.
     if (format && medium && format->cfFormat == DwordFormatId(DwordFormat::performed_drop_effect) &&
         !descriptors_.empty() && ReadDwordMedium(*medium, performed) && performed == DROPEFFECT_MOVE) {
+        std::vector<shell::MovedEntry> moved(descriptors_.size());
+        for (size_t i = 0; i < moved.size(); ++i) {
+            const FILEDESCRIPTORW& record = descriptors_[i];
+            moved[i] = {record.cFileName, (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                        (static_cast<UINT64>(record.nFileSizeHigh) << 32) | record.nFileSizeLow, handed_out_[i]};
+        }
         descriptors_.clear();
-        tools::com_boundary(
-            [&] { shell::DeleteItems(*folder_.get(), folder_->GetFolderOwnerWindow(nullptr), inner_.get(), true); });
+        handed_out_.clear();
+        tools::com_boundary([&] {
+            shell::DeleteMovedItems(*folder_.get(), folder_->GetFolderOwnerWindow(nullptr), items_, moved);
+        });
     }
     return inner_->SetData(format, medium, release);
 }
@@ -177,6 +187,7 @@ HRESULT CStorageDataObject::BuildFileGroupDescriptor(STGMEDIUM* medium) {
         std::vector<FILEDESCRIPTORW> collected;
         CollectDescriptors(folder_->GetServer().get(), items_, collected);
         descriptors_ = std::move(collected);
+        handed_out_.assign(descriptors_.size(), GUID_NULL);
     }
     const SIZE_T size = sizeof(FILEGROUPDESCRIPTORW) - sizeof(FILEDESCRIPTORW) +
                         descriptors_.size() * sizeof(FILEDESCRIPTORW);
@@ -202,11 +213,13 @@ HRESULT CStorageDataObject::GetFileContents(const FORMATETC* format, STGMEDIUM* 
     auto server = folder_->GetServer();
     if (!server) return E_POINTER;
     auto file = OpenFileOrThrow(server.get(), descriptors_[format->lindex].cFileName, VARIANT_FALSE);
-    const FileKey key = GuidTransform(content_key_, GetStorageId(file.get()));
+    const GUID id = GetStorageId(file.get());
+    const FileKey key = GuidTransform(content_key_, id);
     auto stream = GetStreamOrThrow(file.get());
     auto* contents = new (std::nothrow) CItemStream(stream.get(), key);
     if (!contents) return E_OUTOFMEMORY;
     stream.detach();
+    handed_out_[format->lindex] = id;
     medium->tymed = TYMED_ISTREAM;
     medium->pstm = contents;
     medium->pUnkForRelease = nullptr;

@@ -1,7 +1,7 @@
 // The data object that a storage folder hands out for selected items: the shell's own item data object (its
 // "Shell IDList Array" and other formats) with the virtual-file formats "FileGroupDescriptorW" and "FileContents"
 // added, so a drop target outside the storage receives the items as files read from the server. Its SetData
-// completes a move: "Performed DropEffect" = move from the target deletes the items from the storage.
+// completes a move: "Performed DropEffect" = move from the target deletes from the storage what it handed out.
 #pragma once
 #include <windows.h>
 #include <objidl.h>
@@ -71,6 +71,9 @@ private:
     tools::interface_holder<IDataObject> inner_;
     // Built on the first request for the descriptors, cleared after a completed move.
     std::vector<FILEDESCRIPTORW> descriptors_;
+    // For each descriptor, the element whose contents went out under it (GUID_NULL while none did): a move deletes
+    // only these.
+    std::vector<GUID> handed_out_;
 };
 
 // The two virtual-file formats, registered once.

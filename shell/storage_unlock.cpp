@@ -69,6 +69,10 @@ tools::auto_cert_context FindInstalledKey(const tools::byte_buffer& key_id) {
 
 tools::auto_cert_context FindInstalledKey(IStorageElement* root) { return FindInstalledKey(GetKeyIdentifier(root)); }
 
+bool UnlocksContentKey(const tools::cert_record& cert, IStorageElement* root) {
+    return Decipher(cert, GetContentKey(root)).has_value();
+}
+
 void UnlockStorage(HWND owner, IStorageFolder* root, const GUID& storage_id) {
     CStorageKeyMap& map = CStorageKeyMap::Instance();
     if (map.Contains(storage_id)) {

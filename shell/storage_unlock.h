@@ -6,10 +6,15 @@
 #include <orrisafe.h>
 
 #include <tools/auto_handle.h>
+#include <tools/certificates.h>
 
 // The storage's installed key: the certificate in the user's "MY" store whose key identifier is the storage's
 // KeyIdentifierProperty; empty when there is none.
 tools::auto_cert_context FindInstalledKey(IStorageElement* root);
+
+// Whether the certificate's private key deciphers the storage's content key, as the unlock does: false for a
+// certificate without its private key, or with a key that is not its own.
+bool UnlocksContentKey(const tools::cert_record& cert, IStorageElement* root);
 
 // Makes the storage's content key available in CStorageKeyMap: counted up when it already is, else unlocked
 // and registered. On return the caller holds one reference to the entry, which it gives back with

@@ -79,8 +79,9 @@ HRESULT contents_of(IDataObject* data, LONG index, std::vector<BYTE>& bytes, DWO
     return S_OK;
 }
 
-// What Explorer does with virtual files pasted into a folder: the records, one stream per file, then its report.
-void consume(IDataObject* data, const std::wstring& target, DWORD effect) {
+// What Explorer does with virtual files pasted into a folder: the records, one stream per file (but the one skipped),
+// then its report.
+void receive(IDataObject* data, const std::wstring& target, const std::wstring& skipped = L"") {
     const std::vector<FILEDESCRIPTORW> records = descriptors_of(data);
     for (size_t i = 0; i < records.size(); ++i) {
         const std::wstring path = target + L"\\" + records[i].cFileName;
@@ -88,6 +89,7 @@ void consume(IDataObject* data, const std::wstring& target, DWORD effect) {
             CreateDirectoryW(path.c_str(), nullptr);
             continue;
         }
+        if (records[i].cFileName == skipped) continue;
         std::vector<BYTE> bytes;
         REQUIRE(contents_of(data, static_cast<LONG>(i), bytes) == S_OK);
         HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -96,6 +98,10 @@ void consume(IDataObject* data, const std::wstring& target, DWORD effect) {
         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         CloseHandle(file);
     }
+}
+
+void consume(IDataObject* data, const std::wstring& target, DWORD effect) {
+    receive(data, target);
     REQUIRE(SetDwordFormat(data, DwordFormat::performed_drop_effect, effect));
 }
 
@@ -246,6 +252,45 @@ TEST_CASE("storage items handed out as virtual files, the item menu and the clip
         effect = DROPEFFECT_COPY;
         CHECK_FALSE(TransferItems(folder, data.get(), nullptr, &effect));
         CHECK(effect == DROPEFFECT_NONE);
+    }
+
+    SUBCASE("a move deletes only what the target received, as it was when received; added files keep their folders") {
+        storage.FindFolder(L"docs\\hollow");
+        storage.write_stored(L"docs\\replaced.txt", pattern(6, 6));
+        auto data = items_data(&folder, {L"docs", L"a.bin", L"x.bin"});
+        REQUIRE(descriptors_of(data.get()).size() == 7);
+        // After the list was read: a file saved into the cut folder, and one into a listed folder below it.
+        storage.write_stored(L"docs\\new.txt", pattern(7, 7));
+        storage.write_stored(L"docs\\hollow\\deeper\\new.txt", pattern(8, 8));
+        testing::scratch_dir target;
+        receive(data.get(), target.path(), L"x.bin");
+        // A listed file replaced after it went out: another element under the same name.
+        DeleteElementOrThrow(storage.FindFolder(L"docs").get(), L"replaced.txt");
+        storage.write_stored(L"docs\\replaced.txt", pattern(6, 9));
+        box_answerer boxes;
+        REQUIRE(SetDwordFormat(data.get(), DwordFormat::performed_drop_effect, DROPEFFECT_MOVE));
+        CHECK(boxes.texts().empty());
+        CHECK(file_bytes(target.file(L"docs\\replaced.txt")) == pattern(6, 6));
+        CHECK_FALSE(storage.Exists(L"docs\\b.txt"));
+        CHECK_FALSE(storage.Exists(L"docs\\c.txt"));
+        CHECK_FALSE(storage.Exists(L"a.bin"));
+        CHECK(storage.stored(L"docs\\new.txt") == pattern(7, 7));
+        CHECK(storage.stored(L"docs\\hollow\\deeper\\new.txt") == pattern(8, 8));
+        CHECK(storage.stored(L"docs\\replaced.txt") == pattern(6, 9));
+        // Never asked for: not received, so not deleted.
+        CHECK(storage.stored(L"x.bin") == pattern(20, 4));
+        std::vector<std::wstring> left = ServerListing(storage.FindFolder(L"docs").get());
+        std::sort(left.begin(), left.end());
+        CHECK(left == std::vector<std::wstring>{L"hollow", L"new.txt", L"replaced.txt"});
+
+        // Received whole, nothing added since: the listed folders go too, the deepest first.
+        auto hollow = items_data(&folder, {L"docs"});
+        DeleteElementOrThrow(storage.FindFolder(L"docs").get(), L"new.txt");
+        DeleteElementOrThrow(storage.FindFolder(L"docs").get(), L"replaced.txt");
+        testing::scratch_dir again;
+        consume(hollow.get(), again.path(), DROPEFFECT_MOVE);
+        CHECK(file_bytes(again.file(L"docs\\hollow\\deeper\\new.txt")) == pattern(8, 8));
+        CHECK_FALSE(storage.Exists(L"docs"));
     }
 
     SUBCASE("names that would lead out of the target's folder are refused") {

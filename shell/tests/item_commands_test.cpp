@@ -1,6 +1,7 @@
 // The item commands against the installed service: deleting with its question, progress, Cancel and failures; the
 // integrity check finding a stream corrupted on disk while the storage was closed, and deleting it through its own
-// folder; the "General" page renaming an item and storing its comment.
+// folder, but not a good copy restored under a listed name meanwhile; the "General" page renaming an item and storing
+// its comment.
 #include <doctest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -110,6 +111,18 @@ BOOL CALLBACK find_general_page(HWND top, LPARAM found) {
     return TRUE;
 }
 
+// From a connection of its own, as another window would: the file replaced by a good copy, its digest recorded.
+void restore_good_copy(const std::wstring& storage_path, const std::wstring& name) {
+    testing::com_apartment apartment;
+    auto root = OpenStorageOrThrow(ConnectServer().get(), storage_path);
+    DeleteElementOrThrow(root.get(), name);
+    auto file = OpenFileOrThrow(root.get(), name, VARIANT_TRUE);
+    ULONG written = 0;
+    const HRESULT hr = GetStreamOrThrow(file.get())->Write("good copy", 9, &written);
+    if (FAILED(hr)) _com_issue_error(hr);
+    SetContentDigest(file.get(), GetDigestOrThrow(file.get()));
+}
+
 HWND own_window() { return CreateWindowW(L"STATIC", L"owner", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr); }
 
 }  // namespace
@@ -127,7 +140,7 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
 
     {  // No: nothing is deleted.
         scripted_answers answers({{L"Orrisafe", IDNO}});
-        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"keep.txt"}).get(), false);
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"keep.txt"}).get());
         answers.join();
         REQUIRE(answers.texts.size() == 1);
         CHECK(answers.texts[0] == L"Are you sure you want to delete 'keep.txt' ?");
@@ -137,7 +150,7 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
     {  // Yes to several: each deleted and its deletion told, then the folder's update.
         notification_recorder recorder;
         scripted_answers answers({{L"Orrisafe", IDYES}});
-        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"docs", L"keep.txt"}).get(), false);
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"docs", L"keep.txt"}).get());
         answers.join();
         REQUIRE(answers.texts.size() == 1);
         CHECK(answers.texts[0] == L"Are you sure you want to delete 2 items ?");
@@ -154,7 +167,7 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
         std::vector<std::wstring> many;
         for (int i = 0; i < 60; ++i) many.push_back(L"many" + std::to_wstring(i));
         scripted_answers answers({{L"Orrisafe", IDYES}, {L"Deleting...", IDCANCEL}});
-        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection(many).get(), false);
+        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection(many).get());
         answers.join();
         CHECK(answers.all_came);
         int left = 0;
@@ -168,7 +181,7 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
         auto selection = storage.Selection({L"a", L"b", L"c"});
         DeleteElementOrThrow(storage.root.get(), L"b");
         scripted_answers answers({{L"Orrisafe", IDYES}, {L"Orrisafe", IDOK}});
-        shell::DeleteItems(*storage.folder.get(), owner, selection.get(), false);
+        shell::DeleteItems(*storage.folder.get(), owner, selection.get());
         answers.join();
         REQUIRE(answers.texts.size() == 2);
         CHECK(answers.texts[1] == L"Unable to delete 'b'");
@@ -176,15 +189,12 @@ TEST_CASE("deleting items: asked by name or count, only a yes deletes, Cancel st
         CHECK_FALSE(storage.Exists(L"a"));
         CHECK(storage.Exists(L"c"));
     }
-    {  // Nothing left to delete: no question. After a move: no question either.
+    {  // Nothing left to delete: no question.
         auto gone = storage.Selection({L"c"});
         DeleteElementOrThrow(storage.root.get(), L"c");
         box_answerer boxes;
-        shell::DeleteItems(*storage.folder.get(), owner, gone.get(), false);
-        storage.Write(L"moved", 3);
-        shell::DeleteItems(*storage.folder.get(), owner, storage.Selection({L"moved"}).get(), true);
+        shell::DeleteItems(*storage.folder.get(), owner, gone.get());
         CHECK(boxes.texts().empty());
-        CHECK_FALSE(storage.Exists(L"moved"));
     }
     DestroyWindow(owner);
 }
@@ -236,7 +246,8 @@ TEST_CASE("the integrity check finds a stream corrupted on disk and deletes it t
     std::vector<std::wstring> listed;
     std::vector<bool> checked;
     std::wstring question;
-    bool unchecked_asks_nothing = false;
+    bool unchecked_asks_nothing = false, restored = false;
+    std::vector<std::wstring> left_over;
     std::thread list_driver([&] {
         HWND dialog = WaitForWindow(L"List of corrupted files");
         if (!dialog) return;
@@ -255,8 +266,10 @@ TEST_CASE("the integrity check finds a stream corrupted on disk and deletes it t
         for (HTREEITEM item : items) TreeView_SetCheckState(tree, item, FALSE);
         Press(dialog, IDC_CORRUPTED_DELETE);
         unchecked_asks_nothing = !WaitForWindow(L"Orrisafe", {}, 700);
-        // The file below "sub" only.
-        for (size_t i = 0; i < items.size(); ++i) TreeView_SetCheckState(tree, items[i], listed[i] == L"a.txt");
+        // Meanwhile, from another window: a good copy restored under one of the listed names.
+        restored = testing::raised([&] { restore_good_copy(storage.path, L"nodigest.bin"); }) == S_OK;
+        // Both checked: the file below "sub", and the name that now carries the good copy.
+        for (HTREEITEM item : items) TreeView_SetCheckState(tree, item, TRUE);
         Press(dialog, IDC_CORRUPTED_DELETE);
         if (HWND box = WaitForWindow(L"Orrisafe")) {
             question = BoxText(box);
@@ -264,6 +277,12 @@ TEST_CASE("the integrity check finds a stream corrupted on disk and deletes it t
             WaitUntilGone(box);
         }
         if (HWND progress = WaitForWindow(L"Deleting", {}, 3000)) WaitUntilGone(progress);
+        for (auto item = TreeView_GetRoot(tree); item; item = TreeView_GetNextSibling(tree, item)) {
+            wchar_t text[64] = L"";
+            TVITEMW read{TVIF_TEXT | TVIF_STATE, item, 0, TVIS_STATEIMAGEMASK, text, 64};
+            TreeView_GetItem(tree, &read);
+            left_over.push_back(std::wstring(text) + ((read.state >> 12) == 2 ? L" (checked)" : L""));
+        }
         Press(dialog, IDC_CORRUPTED_CLOSE);
     });
     shell::CheckItems(*storage.folder.get(), owner, storage.Selection({L"a.txt", L"sub", L"nodigest.bin", L"empty.dat"}).get());
@@ -271,10 +290,13 @@ TEST_CASE("the integrity check finds a stream corrupted on disk and deletes it t
     CHECK(listed == std::vector<std::wstring>{L"a.txt", L"nodigest.bin"});
     CHECK(checked == std::vector<bool>{true, true});
     CHECK(unchecked_asks_nothing);
-    CHECK(question == L"Are you sure you want to delete 'a.txt' ?");
+    REQUIRE(restored);
+    CHECK(question == L"Are you sure you want to delete 2 items ?");
     CHECK_FALSE(storage.Exists(L"sub\\a.txt"));
     CHECK(storage.Exists(L"a.txt"));
+    // The good copy stays, and so does its entry, no longer checked.
     CHECK(storage.Exists(L"nodigest.bin"));
+    CHECK(left_over == std::vector<std::wstring>{L"nodigest.bin"});
     CHECK(storage.Exists(L"sub\\inner\\ok.txt"));
     DestroyWindow(owner);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <platform/pfx_export.h>
 #include <server/client/connect_server.h>
 #include <server/client/server_calls.h>
 #include <server/client/storage_properties.h>
@@ -25,12 +26,14 @@
 #include <shell/storage_freeze_query.h>
 #include <shell/storage_key_map.h>
 #include <shell/storage_unlock.h>
+#include <shell/transient_secrets.h>
 #include <tools/file_io.h>
 #include <tools/hresult.h>
 #include <tools/pfx_import.h>
 #include <tools/win_except.h>
 #include <tools/tests/compound_file.h>
 #include <tools/tests/test_support.h>
+#include <wizard/keys/tests/key_test_support.h>
 
 #include "background_call.h"
 #include "storage_fixture.h"
@@ -65,10 +68,10 @@ std::wstring Answer(const std::wstring& start, int button) {
     return text;
 }
 
-// Names a file in the open or save dialog of that title and presses OK, or cancels it.
-bool AnswerFileDialog(const std::wstring& title, const std::wstring& file) {
+// Names a file in the open or save dialog of that title and presses OK, or cancels it; the dialog, null when none came.
+HWND FillFileDialog(const std::wstring& title, const std::wstring& file) {
     HWND dialog = WaitForWindow(title);
-    if (!dialog) return false;
+    if (!dialog) return nullptr;
     if (file.empty()) {
         Press(dialog, IDCANCEL);
     } else {
@@ -77,7 +80,24 @@ bool AnswerFileDialog(const std::wstring& title, const std::wstring& file) {
         SetDlgItemTextW(dialog, 0x47C, file.c_str());
         Press(dialog, IDOK);
     }
-    return WaitUntilGone(dialog);
+    return dialog;
+}
+
+bool AnswerFileDialog(const std::wstring& title, const std::wstring& file) {
+    HWND dialog = FillFileDialog(title, file);
+    return dialog && WaitUntilGone(dialog);
+}
+
+// Answers the box that the window opened over itself (a picture taken first when named): its text, empty when none
+// came.
+std::wstring AnswerOwnedBox(HWND owner, int button, const std::string& shot = "") {
+    HWND box = WaitForTopWindow([owner](HWND w) { return GetWindow(w, GW_OWNER) == owner; }, 5000);
+    if (!box) return L"";
+    if (!shot.empty()) testing::screenshot(L"shell-shots", shot);
+    std::wstring text = BoxText(box);
+    Press(box, button);
+    WaitUntilGone(box);
+    return text;
 }
 
 bool AnswerPassword(const wchar_t* password) {
@@ -86,6 +106,26 @@ bool AnswerPassword(const wchar_t* password) {
     SetDlgItemTextW(prompt, IDC_INPUT_MASKED, password);
     Press(prompt, IDOK);
     return true;
+}
+
+// A key file (under the tests' password) with the certificate and the private key of another certificate, or none.
+tools::byte_buffer KeyFileOf(PCCERT_CONTEXT cert, PCCERT_CONTEXT key_of) {
+    tools::auto_cert_store store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
+    REQUIRE(store);
+    PCCERT_CONTEXT added = nullptr;
+    REQUIRE(CertAddEncodedCertificateToStore(store.get(), cert->dwCertEncodingType, cert->pbCertEncoded,
+                                             cert->cbCertEncoded, CERT_STORE_ADD_ALWAYS, &added));
+    tools::auto_cert_context held(added);
+    if (key_of) {
+        DWORD size = 0;
+        REQUIRE(CertGetCertificateContextProperty(key_of, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+        std::vector<BYTE> info(size);
+        REQUIRE(CertGetCertificateContextProperty(key_of, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size));
+        REQUIRE(CertSetCertificateContextProperty(added, CERT_KEY_PROV_INFO_PROP_ID, 0, info.data()));
+    }
+    std::vector<unsigned char> blob;
+    REQUIRE(platform::write_pfx(store.get(), key_password, blob));
+    return blob;
 }
 
 tools::auto_variant Property(const std::wstring& path, const GUID& key) {
@@ -191,6 +231,15 @@ TEST_CASE_FIXTURE(storage_bench,
     tools::byte_buffer other_pfx;
     const std::wstring path = MakeStorage(dir, L"attach", SeparateFile, pfx);
     MakeStorage(dir, L"other", SeparateFile, other_pfx);
+    // Key files whose certificate names the storage's key without holding it: its certificate alone, its
+    // certificate with another key, a certificate of another key claiming the storage's key identifier.
+    {
+        shell::transient_keys own(tools::import_pfx(pfx, key_password)), other(tools::import_pfx(other_pfx, key_password));
+        keytest::self_signed_key claiming(true, tools::cert_key_identifier(own.certs.front()));
+        tools::write_file(dir.file(L"certificate-only.pfx"), KeyFileOf(own.certs.front().get(), nullptr));
+        tools::write_file(dir.file(L"foreign-key.pfx"), KeyFileOf(own.certs.front().get(), other.certs.front().get()));
+        tools::write_file(dir.file(L"claiming.pfx"), KeyFileOf(claiming.cert(), claiming.cert()));
+    }
     const std::set<std::wstring> containers = testing::key_container_names();
     SetFlags(path, 6);  // bits that attaching and detaching must keep
     const std::wstring title = L"Select a storage key to attach";
@@ -203,6 +252,11 @@ TEST_CASE_FIXTURE(storage_bench,
         REQUIRE(AnswerPassword(key_password));
         CHECK(Answer(refused, IDOK) ==
               refused + L"\nPlease, select an appropriate key or try another password.");
+        for (const wchar_t* keyless : {L"certificate-only.pfx", L"foreign-key.pfx", L"claiming.pfx"}) {
+            REQUIRE(AnswerFileDialog(title, dir.file(keyless)));
+            REQUIRE(AnswerPassword(key_password));
+            CHECK_FALSE(Answer(refused, IDOK).empty());
+        }
         // The storage's own key: an empty password is refused by the prompt, a wrong one warned of.
         REQUIRE(AnswerFileDialog(title, dir.file(L"attach.pfx")));
         HWND prompt = WaitForWindow(L"Orrisafe", is_password_prompt);
@@ -262,13 +316,36 @@ TEST_CASE_FIXTURE(storage_bench,
     const std::set<std::wstring> containers = testing::key_container_names();
     const std::wstring export_title = L"Storage key export";
 
-    // A target that cannot be replaced: the failure arrives, and no word of success.
+    // An existing file is not replaced without a question; after a no the dialog stays for another choice.
+    const std::wstring existing = dir.file(L"existing.pfx");
+    const tools::byte_buffer kept{'k', 'e', 'p', 't'};
+    tools::write_file(existing, kept);
+    {
+        background_call export_key([&] { return shell::ExportKey(nullptr, path); });
+        HWND dialog = FillFileDialog(export_title, existing);
+        REQUIRE(dialog);
+        const std::wstring question = AnswerOwnedBox(dialog, IDNO, "export-replace-question");
+        CAPTURE(tools::to_narrow(question));
+        CHECK(question.find(L"already exists") != std::wstring::npos);
+        CHECK(IsWindowVisible(dialog));
+        Press(dialog, IDCANCEL);
+        REQUIRE(export_key.finished());
+        CHECK(export_key.failure() == S_OK);
+        CHECK_FALSE(export_key.result());
+    }
+    tools::byte_buffer after;
+    tools::read_file(existing, after);
+    CHECK(after == kept);
+
+    // A yes for a target that cannot be replaced: the failure arrives, and no word of success.
     const std::wstring locked = dir.file(L"locked.pfx");
     HANDLE holder = CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     REQUIRE(holder != INVALID_HANDLE_VALUE);
     {
         background_call export_key([&] { return shell::ExportKey(nullptr, path); });
-        REQUIRE(AnswerFileDialog(export_title, locked));
+        HWND dialog = FillFileDialog(export_title, locked);
+        REQUIRE(dialog);
+        CHECK_FALSE(AnswerOwnedBox(dialog, IDYES).empty());
         REQUIRE(export_key.finished());
         CHECK(export_key.failure() == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
         CHECK_FALSE(WaitForBox(L"The key was successfuly exported.", 500));

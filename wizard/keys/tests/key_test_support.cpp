@@ -81,7 +81,7 @@ void leave_key_file(const std::wstring& name, const tools::byte_buffer& pfx, con
     if (!issuer_der.empty()) write_all(dir + L"\\" + name + L".issuer.der", issuer_der.data(), issuer_der.size());
 }
 
-self_signed_key::self_signed_key(bool exportable) {
+self_signed_key::self_signed_key(bool exportable, const tools::byte_buffer& key_identifier) {
     container_ = tools::guid_to_string(tools::new_guid());
     HCRYPTPROV prov = 0;
     tools::check_win(CryptAcquireContextW(&prov, container_.c_str(), strong_provider, PROV_RSA_FULL, CRYPT_NEWKEYSET));
@@ -106,7 +106,14 @@ self_signed_key::self_signed_key(bool exportable) {
     info.pwszProvName = const_cast<wchar_t*>(strong_provider);
     info.dwProvType = PROV_RSA_FULL;
     info.dwKeySpec = AT_KEYEXCHANGE;
-    cert_ = CertCreateSelfSignCertificate(0, &subject, 0, &info, nullptr, nullptr, nullptr, nullptr);
+    // The extension's value is the identifier as a DER octet string.
+    tools::byte_buffer identifier{0x04, static_cast<unsigned char>(key_identifier.size())};
+    identifier.insert(identifier.end(), key_identifier.begin(), key_identifier.end());
+    CERT_EXTENSION named{const_cast<char*>(szOID_SUBJECT_KEY_IDENTIFIER), FALSE,
+                         {static_cast<DWORD>(identifier.size()), identifier.data()}};
+    CERT_EXTENSIONS extensions{1, &named};
+    cert_ = CertCreateSelfSignCertificate(0, &subject, 0, &info, nullptr, nullptr, nullptr,
+                                          key_identifier.empty() ? nullptr : &extensions);
     if (!cert_) {
         error = GetLastError();
         HCRYPTPROV gone = 0;

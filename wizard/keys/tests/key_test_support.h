@@ -21,10 +21,11 @@ tools::byte_buffer certificate_public_key(PCCERT_CONTEXT cert);
 void leave_key_file(const std::wstring& name, const tools::byte_buffer& pfx, const std::wstring& password,
                     const tools::byte_buffer& issuer_der = {});
 
-// A self-signed certificate with a fresh exchange key in its own container, removed with the object.
+// A self-signed certificate with a fresh exchange key in its own container, removed with the object; given a key
+// identifier, the certificate names it in its subject key identifier extension, whatever its own key.
 class self_signed_key {
 public:
-    explicit self_signed_key(bool exportable = true);
+    explicit self_signed_key(bool exportable = true, const tools::byte_buffer& key_identifier = {});
     ~self_signed_key();
     self_signed_key(const self_signed_key&) = delete;
     self_signed_key& operator=(const self_signed_key&) = delete;
