@@ -3,6 +3,7 @@
 #include <tools/element_name.h>
 #include <tools/hresult.h>
 #include <tools/interface_holder.h>
+#include <tools/named_property.h>
 #include <tools/text.h>
 
 #include <platform/property_set_storage.h>
@@ -74,23 +75,23 @@ bool read_record(IStorage* root, std::wstring& text) {
     return true;
 }
 
-// Whether the element whose set this is carries the identity (an absent one reads as empty). A set that
-// cannot be read says nothing, so its element is not taken for the copy.
+// Whether the element whose set this is carries the identity (an absent one reads as empty). A copy's set is
+// on disk before the copy begins: an element without a readable set is not the copy.
 bool carries_identity(IPropertySetStorage* sets, const GUID& fmtid, const std::wstring& identity) {
     tools::interface_holder<IPropertyStorage> set;
     if (FAILED(sets->Open(fmtid, child_mode, set.put()))) return false;
-    std::wstring key = tools::guid_to_string(ElementIdProperty);
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_LPWSTR;
-    spec.lpwstr = key.data();
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    if (FAILED(set->ReadMultiple(1, &spec, &value))) return false;
-    std::wstring carried;
-    bool readable = value.vt == VT_EMPTY || (value.vt == VT_BSTR && value.bstrVal);
-    if (value.vt == VT_BSTR && value.bstrVal) carried.assign(value.bstrVal, SysStringLen(value.bstrVal));
-    PropVariantClear(&value);
-    return readable && carried == identity;
+    set.reset();
+    VARIANT value;
+    try {
+        ReadNamedProperty(sets, fmtid, ElementIdProperty, &value);
+    } catch (...) {
+        return false;
+    }
+    bool same = value.vt == VT_EMPTY ? identity.empty()
+                                     : value.vt == VT_BSTR && value.bstrVal &&
+                                           identity == std::wstring(value.bstrVal, SysStringLen(value.bstrVal));
+    VariantClear(&value);
+    return same;
 }
 
 // The folder the record names, opened from the root; empty when it is gone.

@@ -17,6 +17,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <platform/compound_file_check.h>
@@ -226,6 +227,36 @@ void check_whole(IStorageFolder* root, const manifest& expected) {
     }
 }
 
+// Renames the element at the display path `from` to `to` (in the same folder) through the service, kills the service
+// once the storage file has grown by `grown` bytes (the copy under way), and returns the file as the kill left it,
+// the rename on record and its copy begun: its root, and the folder renamed in (which lives only as long as the root).
+std::pair<tools::interface_holder<IStorage>, tools::interface_holder<IStorage>> kill_during_rename(const std::wstring& path, manifest& expected, const std::string& from,
+                                                     const std::string& to, ULONGLONG grown) {
+    expected.renames.emplace_back(from, to);
+    expected.write(manifest_of(path));
+    size_t slash = from.rfind('/') + 1;
+    std::wstring folder = server_path_of(from.substr(0, slash ? slash - 1 : 0));
+    std::wstring old_name = tools::to_wide(from.substr(slash)), new_name = tools::to_wide(to.substr(slash));
+    ULONGLONG before = file_size(path);
+    kill_service_during(
+        [&](IStorageServer* server) {
+            auto root = OpenStorageOrThrow(server, path.c_str());
+            auto parent = folder.empty() ? root : OpenFolderOrThrow(root.get(), folder.c_str(), 0);
+            RenameElementOrThrow(parent.get(), old_name.c_str(), new_name.c_str());
+        },
+        [&] { return file_size(path) >= before + grown; });
+    auto root = left_behind(path);
+    CHECK(has_child(root.get(), record_name));
+    auto parent = root;
+    if (!folder.empty()) {
+        REQUIRE(root->OpenStorage(HashedElementName(folder).c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                  parent.put()) == S_OK);
+    }
+    REQUIRE(has_child(parent.get(), HashedElementName(old_name)));
+    REQUIRE(has_child(parent.get(), HashedElementName(new_name)));
+    return {root, parent};
+}
+
 // The service as an installation leaves it. Not removed again: the session goes with its prefix, and a killed
 // service could not be stopped.
 void install_service() {
@@ -244,21 +275,8 @@ TEST_CASE("killed during a file rename" * doctest::skip()) {
         make_file(*root, "big.bin", large, expected);
         make_file(*root, "small.txt", 3000, expected);
     }
-    expected.renames.emplace_back("big.bin", "renamed.bin");
-    expected.write(manifest_of(path));
-    ULONGLONG before = file_size(path);
-    kill_service_during(
-        [&](IStorageServer* server) {
-            auto root = OpenStorageOrThrow(server, path.c_str());
-            RenameElementOrThrow(root.get(), L"big.bin", L"renamed.bin");
-        },
-        [&] { return file_size(path) >= before + large / 8; });
-
-    // Cut short in the middle of the copy: the old file stands beside a copy that is not whole, and the rename is on record.
-    auto root = left_behind(path);
-    CHECK(has_child(root.get(), record_name));
-    REQUIRE(has_child(root.get(), HashedElementName(std::wstring(L"big.bin"))));
-    REQUIRE(has_child(root.get(), HashedElementName(std::wstring(L"renamed.bin"))));
+    // Cut short in the middle of the copy: the old file stands beside a copy that is not whole.
+    auto [root, folder] = kill_during_rename(path, expected, "big.bin", "renamed.bin", large / 8);
     tools::interface_holder<IStream> copy;
     REQUIRE(root->OpenStream(HashedElementName(std::wstring(L"renamed.bin")).c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
                              copy.put()) == S_OK);
@@ -280,22 +298,9 @@ TEST_CASE("killed during a folder rename" * doctest::skip()) {
         REQUIRE(photos);
         for (int i = 1; i <= 20; ++i) make_file(*photos, "archive/photos/photo " + std::to_string(i) + ".jpg", mebibyte, expected);
     }
-    expected.renames.emplace_back("archive/photos", "archive/pictures");
-    expected.write(manifest_of(path));
-    ULONGLONG before = file_size(path);
-    kill_service_during(
-        [&](IStorageServer* server) {
-            auto root = OpenStorageOrThrow(server, path.c_str());
-            RenameElementOrThrow(OpenFolderOrThrow(root.get(), L"archive", 0).get(), L"photos", L"pictures");
-        },
-        [&] { return file_size(path) >= before + 3 * mebibyte; });
-
     // Cut short in the middle of the copy: the copy holds fewer elements than the old folder.
-    auto root = left_behind(path);
-    CHECK(has_child(root.get(), record_name));
-    tools::interface_holder<IStorage> archive, photos, pictures;
-    REQUIRE(root->OpenStorage(HashedElementName(std::wstring(L"archive")).c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                              archive.put()) == S_OK);
+    auto [root, archive] = kill_during_rename(path, expected, "archive/photos", "archive/pictures", 3 * mebibyte);
+    tools::interface_holder<IStorage> photos, pictures;
     REQUIRE(archive->OpenStorage(HashedElementName(std::wstring(L"photos")).c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr,
                                  0, photos.put()) == S_OK);
     REQUIRE(archive->OpenStorage(HashedElementName(std::wstring(L"pictures")).c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
