@@ -138,8 +138,10 @@ HRESULT SettleRename(IStorage* folder, const RenameRecord& record) {
         bool old_stands = StoredChildType(folder, record.old_name) != 0;
         bool copy_stands = StoredChildType(folder, record.new_name) != 0;
         if (old_stands) {
-            // Not finished: the element stands whole under its old name. What stands under the new name is its
-            // copy only when it carries the element's identity; anything else is left alone, set and all.
+            // Not finished: the element stands whole under its old name, and what stands under the new name is
+            // its copy. Either is known by the element's identity; an element that does not carry it is not
+            // the rename's, and is left alone, set and all.
+            if (!carries_identity(sets.get(), old_set, record.element_id)) return S_OK;
             if (copy_stands && !carries_identity(sets.get(), new_set, record.element_id)) return S_OK;
             if (copy_stands) check(folder->DestroyElement(record.new_name.c_str()));
             check(DropPropertySet(sets.get(), new_set));

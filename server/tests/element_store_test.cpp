@@ -377,6 +377,7 @@ struct cut_rename {
     size_t copied;      // bytes of the element's data in its copy
     bool old_gone;      // the copy was whole and the old element destroyed (its set not yet)
     bool copy_is_ours;  // what stands under the new name carries the element's identity
+    bool old_is_ours = true;  // what stands under the old name does
 };
 
 const std::string rename_data = [] {
@@ -409,6 +410,8 @@ void leave_cut_rename(CStorageWrapper& root, CStorageWrapper& folder, const std:
     write_data(copy.get(), rename_data.substr(0, cut.copied));
     copy.reset();
     if (cut.old_gone) REQUIRE(folder.Storage()->DestroyElement(record.old_name.c_str()) == S_OK);
+    if (!cut.old_is_ours)
+        WriteNamedProperty(sets.get(), ElementNameHash(L"a"), ElementIdProperty, variant(tools::guid_to_string(tools::new_guid())).v);
 }
 
 }  // namespace
@@ -424,6 +427,7 @@ TEST_CASE("a rename that a crash cut short is settled at the next open: each ele
         {{rename_data.size(), false, true}, {L"a"}},        // copied whole, the old element not yet gone: undone
         {{rename_data.size(), true, true}, {L"b"}},         // the old element gone: done
         {{rename_data.size() / 2, false, false}, {L"a", L"b"}},  // another element under the new name: left alone
+        {{rename_data.size() / 2, false, true, false}, {L"a", L"b"}},  // another under the old name: left alone
     };
     int made = 0;
     for (const auto& c : cases) {
