@@ -229,8 +229,9 @@ void check_whole(IStorageFolder* root, const manifest& expected) {
 // Renames the element at the display path `from` to `to` (in the same folder) through the service, kills the service
 // once the storage file has grown by `grown` bytes (the copy under way), and returns the file as the kill left it,
 // the rename on record and its copy begun: its root, and the folder renamed in (which lives only as long as the root).
-std::pair<tools::interface_holder<IStorage>, tools::interface_holder<IStorage>> kill_during_rename(const std::wstring& path, manifest& expected, const std::string& from,
-                                                     const std::string& to, ULONGLONG grown) {
+using left_storage = std::pair<tools::interface_holder<IStorage>, tools::interface_holder<IStorage>>;
+left_storage kill_during_rename(const std::wstring& path, manifest& expected, const std::string& from, const std::string& to,
+                                ULONGLONG grown) {
     expected.renames.emplace_back(from, to);
     expected.write(manifest_of(path));
     size_t slash = from.rfind('/') + 1;
