@@ -9,6 +9,8 @@
 #include <platform/property_set_storage.h>
 #include <platform/rename_element.h>
 
+#include "rename_record.h"
+
 #include <utility>
 #include <vector>
 
@@ -34,26 +36,6 @@ tools::interface_holder<IPropertySetStorage> child_sets(CStorageWrapper& folder)
 
 void validate(CStorageWrapper& folder, const std::wstring& name) {
     if (!ValidateElementName(folder, name)) throw static_cast<long>(STG_E_INVALIDNAME);
-}
-
-// A set that is no longer (or not yet) any element's; its absence is what we want.
-HRESULT drop_set(IPropertySetStorage* sets, const GUID& fmtid) {
-    HRESULT hr = sets->Delete(fmtid);
-    return hr == STG_E_FILENOTFOUND ? S_OK : hr;
-}
-
-// The type of the child with that compound-file name, 0 when there is none.
-DWORD child_type(IStorage* storage, const std::wstring& name) {
-    IEnumSTATSTG* elements = nullptr;
-    check(storage->EnumElements(0, nullptr, 0, &elements));
-    DWORD type = 0;
-    STATSTG stat{};
-    while (elements->Next(1, &stat, nullptr) == S_OK) {
-        if (lstrcmpiW(stat.pwcsName, name.c_str()) == 0) type = stat.type;
-        CoTaskMemFree(stat.pwcsName);
-    }
-    elements->Release();
-    return type;
 }
 
 struct bstr_variant {
@@ -83,7 +65,7 @@ Holder open_child(CStorageWrapper& folder, const std::wstring& name, bool create
         }
         // The create succeeded, so no element had this name: a set under its hash was left behind by one
         // that is gone, and must not lend its properties to the new one.
-        HRESULT hr = drop_set(child_sets(folder).get(), fmtid);
+        HRESULT hr = DropPropertySet(child_sets(folder).get(), fmtid);
         if (SUCCEEDED(hr) && !(child->WriteProperty(ElementNameProperty, name_value.value) &&
                                child->WriteProperty(ElementIdProperty, id_value.value)))
             hr = child->LastResult();
@@ -91,7 +73,7 @@ Holder open_child(CStorageWrapper& folder, const std::wstring& name, bool create
             // No element without its name and identity: the new one and its set go again.
             child.release();
             storage_of(folder)->DestroyElement(hashed.c_str());
-            drop_set(child_sets(folder).get(), fmtid);
+            DropPropertySet(child_sets(folder).get(), fmtid);
             throw static_cast<long>(hr);
         }
         folder.SetLastResult(S_OK);
@@ -103,6 +85,24 @@ Holder open_child(CStorageWrapper& folder, const std::wstring& name, bool create
 }
 
 }  // namespace
+
+HRESULT DropPropertySet(IPropertySetStorage* sets, const GUID& fmtid) {
+    HRESULT hr = sets->Delete(fmtid);
+    return hr == STG_E_FILENOTFOUND ? S_OK : hr;
+}
+
+DWORD StoredChildType(IStorage* storage, const std::wstring& stored_name) {
+    IEnumSTATSTG* elements = nullptr;
+    check(storage->EnumElements(0, nullptr, 0, &elements));
+    DWORD type = 0;
+    STATSTG stat{};
+    while (elements->Next(1, &stat, nullptr) == S_OK) {
+        if (lstrcmpiW(stat.pwcsName, stored_name.c_str()) == 0) type = stat.type;
+        CoTaskMemFree(stat.pwcsName);
+    }
+    elements->Release();
+    return type;
+}
 
 std::wstring ReadNameProperty(IPropertySetStorage* sets, const GUID& fmtid) {
     VARIANT value;
@@ -165,7 +165,7 @@ bool DeleteChild(CStorageWrapper& folder, const std::wstring& name) {
         HRESULT hr = storage_of(folder)->DestroyElement(stored.c_str());
         folder.SetLastResult(hr);
         if (FAILED(hr)) return false;
-        if (has_set) check(drop_set(child_sets(folder).get(), fmtid));
+        if (has_set) check(DropPropertySet(child_sets(folder).get(), fmtid));
         return folder.CommitStorage();
     } catch (...) {
         folder.SetLastResult(tools::current_exception_hresult());
@@ -215,6 +215,30 @@ void read_all(IPropertyStorage* set, set_contents& contents) {
     }
 }
 
+// The element's identity among its properties, empty when it has none.
+std::wstring identity_of(const set_contents& contents) {
+    std::wstring key = tools::guid_to_string(ElementIdProperty);
+    for (const auto& [spec, value] : contents.entries)
+        if (spec.ulKind == PRSPEC_LPWSTR && lstrcmpiW(spec.lpwstr, key.c_str()) == 0 && value.vt == VT_BSTR && value.bstrVal)
+            return std::wstring(value.bstrVal, SysStringLen(value.bstrVal));
+    return std::wstring();
+}
+
+// The root's storage, and the compound-file names of the folders from the root down to folder.
+IStorage* root_and_path(CStorageWrapper& folder, std::vector<std::wstring>& path) {
+    StorageHolder keep;
+    CStorageWrapper* current = &folder;
+    for (; !current->IsRoot(); keep = current->GetParent(), current = keep.get()) {
+        STATSTG stat{};
+        check(storage_of(*current)->Stat(&stat, STATFLAG_DEFAULT));
+        std::wstring name = stat.pwcsName ? stat.pwcsName : L"";
+        CoTaskMemFree(stat.pwcsName);
+        path.insert(path.begin(), std::move(name));
+    }
+    // The root stays open while folder, which holds it through its parents, lives.
+    return storage_of(*current);
+}
+
 }  // namespace
 
 bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const std::wstring& new_name) {
@@ -224,7 +248,7 @@ bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const st
         std::wstring old_hashed = HashedElementName(old_fmtid), new_hashed = HashedElementName(new_fmtid);
         IStorage* storage = storage_of(folder);
         auto sets = child_sets(folder);
-        if (!child_type(storage, old_hashed)) throw static_cast<long>(STG_E_FILENOTFOUND);
+        if (!StoredChildType(storage, old_hashed)) throw static_cast<long>(STG_E_FILENOTFOUND);
         bstr_variant name_value(new_name);
 
         if (IsEqualGUID(old_fmtid, new_fmtid)) {
@@ -232,12 +256,11 @@ bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const st
             WriteNamedProperty(sets.get(), old_fmtid, ElementNameProperty, name_value.value);
             return folder.CommitStorage();
         }
-        if (child_type(storage, new_hashed)) throw static_cast<long>(STG_E_FILEALREADYEXISTS);
+        if (StoredChildType(storage, new_hashed)) throw static_cast<long>(STG_E_FILEALREADYEXISTS);
 
         // The new set is complete before the element moves; the old one goes only after it moved.
         set_contents contents;
         read_all(OpenPropertySet(sets.get(), old_fmtid).get(), contents);
-        check(drop_set(sets.get(), new_fmtid));
         std::wstring name_key = tools::guid_to_string(ElementNameProperty);
         std::vector<PROPSPEC> specs;
         std::vector<PROPVARIANT> values;
@@ -257,23 +280,34 @@ bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const st
             specs.push_back(spec);
             values.push_back(*reinterpret_cast<PROPVARIANT*>(&name_value.value));
         }
-        {
+
+        // The root records the rename until it is done, so that one a crash cuts short is settled at the next open.
+        RenameRecord record;
+        IStorage* root = root_and_path(folder, record.folder);
+        record.old_name = old_hashed;
+        record.new_name = new_hashed;
+        record.element_id = identity_of(contents);
+        check(WriteRenameRecord(root, record));
+        HRESULT hr = tools::com_boundary([&] {
+            check(DropPropertySet(sets.get(), new_fmtid));
             auto new_set = OpenPropertySet(sets.get(), new_fmtid);
-            HRESULT hr = new_set->WriteMultiple(static_cast<ULONG>(specs.size()), specs.data(), values.data(), 2);
-            if (SUCCEEDED(hr)) hr = new_set->Commit(STGC_DEFAULT);
+            check(new_set->WriteMultiple(static_cast<ULONG>(specs.size()), specs.data(), values.data(), 2));
+            check(new_set->Commit(STGC_DEFAULT));
             new_set.reset();
-            if (FAILED(hr)) {
-                drop_set(sets.get(), new_fmtid);
-                throw static_cast<long>(hr);
-            }
-        }
-        HRESULT hr = platform::rename_element(storage, old_hashed.c_str(), new_hashed.c_str());
+            // The platform keeps writes in memory until a commit: the copy's set is on disk before the copy
+            // begins, and the copy is whole on disk before the old element goes.
+            check(storage->Commit(STGC_DEFAULT));
+            check(platform::rename_element(storage, old_hashed.c_str(), new_hashed.c_str()));
+            check(storage->Commit(STGC_DEFAULT));
+            // The element has moved with its properties; a set left behind is no element's and harms nothing.
+            DropPropertySet(sets.get(), old_fmtid);
+        });
         if (FAILED(hr)) {
-            drop_set(sets.get(), new_fmtid);
+            // Settled as an interrupted rename is at the next open, which tries again when this fails too.
+            if (SUCCEEDED(SettleRename(storage, record))) RemoveRenameRecord(root);
             throw static_cast<long>(hr);
         }
-        // The element has moved with its properties; a set left behind is no element's and harms nothing.
-        drop_set(sets.get(), old_fmtid);
+        check(RemoveRenameRecord(root));
         return folder.CommitStorage();
     } catch (...) {
         folder.SetLastResult(tools::current_exception_hresult());

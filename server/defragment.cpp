@@ -4,8 +4,11 @@
 #include <shlwapi.h>
 
 #include <tools/interface_holder.h>
+#include <tools/text.h>
 
 #include <platform/compound_file_check.h>
+
+#include "hashed_element_name.h"
 
 namespace {
 
@@ -14,26 +17,29 @@ HRESULT last_error() {
     return code ? HRESULT_FROM_WIN32(code) : E_FAIL;
 }
 
-// The copy's name: a new GUID beside the original.
-HRESULT temporary_path(const std::wstring& path, std::wstring& temporary) {
-    GUID guid;
-    HRESULT hr = CoCreateGuid(&guid);
-    if (FAILED(hr)) return hr;
-    wchar_t text[260];
-    if (!StringFromGUID2(guid, text, 260)) return E_FAIL;
+}  // namespace
+
+std::wstring DefragTempFile(const std::wstring& path) {
     const wchar_t* file_name = PathFindFileNameW(path.c_str());
-    temporary = path.substr(0, static_cast<size_t>(file_name - path.c_str())) + text + L".orrisafe-defrag";
-    return S_OK;
+    return path.substr(0, static_cast<size_t>(file_name - path.c_str())) +
+           tools::guid_to_string(ElementNameHash(file_name)) + L".orrisafe-defrag";
 }
 
-}  // namespace
+void RemoveDefragmentLeftover(const std::wstring& path) noexcept {
+    try {
+        DeleteFileW(DefragTempFile(path).c_str());
+    } catch (...) {
+        // No name, no leftover.
+    }
+}
 
 HRESULT DefragmentStorageFile(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_INVALIDARG;
-    std::wstring temporary;
-    HRESULT hr = temporary_path(path, temporary);
-    if (FAILED(hr)) return hr;
+    std::wstring temporary = DefragTempFile(path);
+    // A copy that a crash left behind goes first (creating over a hidden, system file is refused).
+    RemoveDefragmentLeftover(path);
+    HRESULT hr = S_OK;
 
     // The copy is written with 512-byte sectors, whatever the original had.
     STGOPTIONS options{};

@@ -22,13 +22,19 @@ struct ChildRecord {
 // Opens a storage file for reading and writing, exclusively. Empty on failure; result (when given)
 // receives the compound file's HRESULT.
 StorageHolder OpenStorageFile(const std::wstring& path, HRESULT* result = nullptr);
-// Releases what root holds and opens path in it; the result is root's last HRESULT.
+// Releases what root holds and opens path in it; the result is root's last HRESULT. A rename that a crash
+// cut short is settled first (the storage opens all the same when that fails; the next open tries again).
 bool OpenStorageFile(CStorageWrapper& root, const std::wstring& path);
 
 // ElementNameProperty from a set; _com_error E_FAIL when it is not a string.
 std::wstring ReadNameProperty(IPropertySetStorage* sets, const GUID& fmtid);
 // Deletes a whole set; throws the HRESULT as a long.
 void DeletePropertySet(IPropertySetStorage* sets, const GUID& fmtid);
+// Deletes a set that is no longer (or not yet) any element's: its absence is what counts, so a missing set
+// is no failure.
+HRESULT DropPropertySet(IPropertySetStorage* sets, const GUID& fmtid);
+// The type of the child with that compound-file name, 0 when there is none. Throws the HRESULT as a long.
+DWORD StoredChildType(IStorage* storage, const std::wstring& stored_name);
 
 // Whether name may name a child of folder: not empty, none of / \ : * ? " < > | nor NUL, and the
 // display path from the root to it at most 256 characters. Throws when a folder's name cannot be read.
@@ -55,7 +61,9 @@ StreamHolder OpenChildStream(CStorageWrapper& folder, const std::wstring& name, 
 bool DeleteChild(CStorageWrapper& folder, const std::wstring& name);
 
 // Gives a child a new display name, keeping all its properties. Fails with STG_E_FILEALREADYEXISTS when
-// another child has the new name; no failure leaves the child without its properties.
+// another child has the new name; no failure leaves the child without its properties. The element is copied
+// under its new name before the old one goes, while the root records the rename (see rename_record.h): a
+// rename that a crash cuts short is settled when the storage is next opened.
 bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const std::wstring& new_name);
 
 // The folder's children in the compound file's order; property-set streams are not children. A child

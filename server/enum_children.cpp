@@ -7,6 +7,7 @@
 #include <platform/property_set_storage.h>
 
 #include "hashed_element_name.h"
+#include "rename_record.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ bool EnumChildren(CStorageWrapper& folder, std::vector<ChildRecord>& children) {
             } name{stat.pwcsName};
             if (!stat.pwcsName || stat.pwcsName[0] == L'\005') continue;
             if (stat.type != STGTY_STORAGE && stat.type != STGTY_STREAM) continue;
+            if (folder.IsRoot() && IsRenameRecordName(stat.pwcsName)) continue;
             ChildRecord child;
             child.parent = self;
             child.is_folder = stat.type == STGTY_STORAGE;

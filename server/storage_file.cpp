@@ -4,6 +4,8 @@
 
 #include <platform/compound_file_check.h>
 
+#include "rename_record.h"
+
 namespace {
 constexpr DWORD file_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 }
@@ -19,6 +21,8 @@ bool OpenStorageFile(CStorageWrapper& root, const std::wstring& path) {
                                   reinterpret_cast<void**>(&storage));
     root.SetLastResult(hr);
     if (FAILED(hr)) return false;
+    // Before anyone sees the tree. Should it fail, the tree is served as it is and the next open tries again.
+    SettleInterruptedRename(storage);
     root.SetStorage(storage);
     storage->Release();
     return true;

@@ -26,6 +26,8 @@ STDMETHODIMP CStorageServer::OpenStorage(BSTR path, IStorageFolder** folder) {
             // The service never opens a file that its caller could not open.
             server::client_impersonation as_caller;
             made = CStorageObject::CreateRootFolder(storages_, key);
+            // A defragmentation that a crash cut short left its copy beside the storage.
+            if (made) RemoveDefragmentLeftover(key);
         }
         // The compound file's own error is not passed on.
         if (!made) return E_POINTER;

@@ -1,8 +1,15 @@
 #!/usr/bin/env python3
-"""Reads a storage file written by server_tests with olefile, on the host, and checks its names and properties.
+"""Reads storage files with olefile, on the host, and checks their names, properties and contents.
+
+check_store_file.py FILE: the sample that server_tests writes, against what that test put into it.
+check_store_file.py --expected FILE...: each file against the manifest FILE.expected beside it (lines
+"file<TAB>path<TAB>digest" and "rename<TAB>old path<TAB>new path", paths with "/" between display names,
+digests in hexadecimal): every file whole, each renamed element under exactly one of its names.
 
 An independent reader: it decodes element names, property-set stream names and the serialized property
-sets itself, so a file that only our own code (or only Wine) could read fails here."""
+sets itself, so a file that only our own code (or only Wine) could read fails here. Every child must be an
+element with a set of its own, and every set an element's."""
+import hashlib
 import re
 import struct
 import sys
@@ -96,7 +103,8 @@ def parse_set(data: bytes, fmtid: bytes) -> dict:
     return values
 
 
-def main(path):
+def read_store(path):
+    """The root's properties and the element tree: {display name: bytes, or a dict for a folder}."""
     ole = olefile.OleFileIO(path)
     entries = ole.listdir(streams=True, storages=True)
 
@@ -109,14 +117,8 @@ def main(path):
             fail("no property set %r in %r" % (stream[-1], prefix))
         return parse_set(ole.openstream(stream).read(), fmtid)
 
-    root = read_set([], bytes(16))
-    if root.get(FROZEN) != (VT_BOOL, 0xFFFF):
-        fail("FrozenProperty is %r" % (root.get(FROZEN),))
-    if root.get(STORAGE_FLAGS) != (VT_UI8, 1):
-        fail("StorageFlagsProperty is %r" % (root.get(STORAGE_FLAGS),))
-    if not GUID_TEXT.match(root.get(ELEMENT_ID, (0, ""))[1]):
-        fail("the root has no identity")
-
+    # Only a storage made by the wizard (or as it does) has root properties.
+    root = read_set([], bytes(16)) if [set_stream_name(bytes(16))] in entries else {}
     owned_sets = {((), set_stream_name(bytes(16)))}
 
     def walk(prefix):
@@ -140,15 +142,72 @@ def main(path):
         return tree
 
     tree = walk([])
-    if tree != EXPECTED:
-        fail("tree is %r" % tree)
-    # Every set stream belongs to an element (or is the root's): the renamed element's old set is gone.
+    # Every set stream belongs to an element (or is the root's): a renamed element's old set is gone.
     for entry in entries:
         if entry[-1].startswith("\x05"):
             if (tuple(entry[:-1]), entry[-1]) not in owned_sets:
                 fail("set stream %r belongs to no element" % entry)
+    return root, tree
+
+
+def check_sample(path):
+    root, tree = read_store(path)
+    if root.get(FROZEN) != (VT_BOOL, 0xFFFF):
+        fail("FrozenProperty is %r" % (root.get(FROZEN),))
+    if root.get(STORAGE_FLAGS) != (VT_UI8, 1):
+        fail("StorageFlagsProperty is %r" % (root.get(STORAGE_FLAGS),))
+    if not GUID_TEXT.match(root.get(ELEMENT_ID, (0, ""))[1]):
+        fail("the root has no identity")
+    if tree != EXPECTED:
+        fail("tree is %r" % tree)
     print("ok:", sorted(tree))
 
 
+def stream_digest(data):
+    """The server's content digest: the XOR of the MD5 digests of the successive 4096-byte reads."""
+    digest = bytes(16)
+    for at in range(0, len(data), 4096):
+        digest = bytes(a ^ b for a, b in zip(digest, hashlib.md5(data[at:at + 4096]).digest()))
+    return digest
+
+
+def check_expected(path):
+    files, renames = {}, []
+    with open(path + ".expected", encoding="utf-8") as manifest:
+        for line in manifest:
+            kind, first, second = line.rstrip("\n").split("\t")
+            if kind == "file":
+                files[first] = second
+            elif kind == "rename":
+                renames.append((first, second))
+    found = {}
+
+    def flatten(prefix, tree):
+        for name, value in tree.items():
+            if isinstance(value, dict):
+                flatten(prefix + name + "/", value)
+            else:
+                found[prefix + name] = stream_digest(value).hex()
+
+    flatten("", read_store(path)[1])
+
+    def under(name, folder):
+        return name == folder or name.startswith(folder + "/")
+
+    for old, new in renames:
+        old_seen, new_seen = (any(under(name, folder) for name in found) for folder in (old, new))
+        if old_seen == new_seen:
+            fail("%s: %s is found under %s of its names" % (path, old, "both" if old_seen else "neither"))
+        if new_seen:
+            found = {old + name[len(new):] if under(name, new) else name: digest for name, digest in found.items()}
+    if found != files:
+        fail("%s holds %r" % (path, found))
+    print("ok:", path)
+
+
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if sys.argv[1] == "--expected":
+        for argument in sys.argv[2:]:
+            check_expected(argument)
+    else:
+        check_sample(sys.argv[1])

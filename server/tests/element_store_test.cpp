@@ -6,6 +6,7 @@
 #include <platform/property_set_name.h>
 #include <platform/property_set_storage.h>
 #include <server/element_store.h>
+#include <server/rename_record.h>
 #include <tools/element_name.h>
 #include <tools/named_property.h>
 #include <tools/text.h>
@@ -367,6 +368,123 @@ TEST_CASE("renaming onto an existing name, or a missing element, changes nothing
     REQUIRE(RenameChild(*root, L"a", L"A"));
     CHECK(testing::list_elements(root->Storage()) == before);
     CHECK(child_names(*root) == std::vector<std::wstring>{L"A", L"b"});
+}
+
+namespace {
+
+// What a crash leaves of a rename of "a" to "b", by how far the rename had come.
+struct cut_rename {
+    size_t copied;      // bytes of the element's data in its copy
+    bool old_gone;      // the copy was whole and the old element destroyed (its set not yet)
+    bool copy_is_ours;  // what stands under the new name carries the element's identity
+    bool old_is_ours = true;  // what stands under the old name does
+};
+
+const std::string rename_data = [] {
+    std::string data(10000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 23);
+    return data;
+}();
+
+// Makes "a" in folder (its data and a comment), then leaves what the rename cut short leaves: the root's record,
+// the copy's set and as much of the copy as it had written.
+void leave_cut_rename(CStorageWrapper& root, CStorageWrapper& folder, const std::vector<std::wstring>& folder_names,
+                      const cut_rename& cut) {
+    auto a = OpenChildStream(folder, L"a", true);
+    REQUIRE(a);
+    write_data(a->Stream(), rename_data);
+    REQUIRE(a->WriteProperty(CommentProperty, variant(L"Y29tbWVudA").v));
+    std::wstring identity = read_text(*a, ElementIdProperty);
+    a.release();
+    RenameRecord record{folder_names, HashedElementName(std::wstring(L"a")), HashedElementName(std::wstring(L"b")), identity};
+    REQUIRE(WriteRenameRecord(root.Storage(), record) == S_OK);
+    tools::interface_holder<IPropertySetStorage> sets;
+    REQUIRE(platform::property_set_storage(folder.Storage(), sets.put()) == S_OK);
+    GUID copy_set = ElementNameHash(L"b");
+    WriteNamedProperty(sets.get(), copy_set, ElementNameProperty, variant(L"b").v);
+    std::wstring copy_identity = cut.copy_is_ours ? identity : tools::guid_to_string(tools::new_guid());
+    WriteNamedProperty(sets.get(), copy_set, ElementIdProperty, variant(copy_identity).v);
+    WriteNamedProperty(sets.get(), copy_set, CommentProperty, variant(L"Y29tbWVudA").v);
+    tools::interface_holder<IStream> copy;
+    REQUIRE(folder.Storage()->CreateStream(record.new_name.c_str(), child_mode, 0, 0, copy.put()) == S_OK);
+    write_data(copy.get(), rename_data.substr(0, cut.copied));
+    copy.reset();
+    if (cut.old_gone) REQUIRE(folder.Storage()->DestroyElement(record.old_name.c_str()) == S_OK);
+    if (!cut.old_is_ours)
+        WriteNamedProperty(sets.get(), ElementNameHash(L"a"), ElementIdProperty, variant(tools::guid_to_string(tools::new_guid())).v);
+}
+
+}  // namespace
+
+TEST_CASE("a rename that a crash cut short is settled at the next open: each element once, whole, under one name") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    struct {
+        cut_rename cut;
+        std::vector<std::wstring> names;
+    } cases[] = {
+        {{rename_data.size() / 2, false, true}, {L"a"}},    // during the copy: undone
+        {{rename_data.size(), false, true}, {L"a"}},        // copied whole, the old element not yet gone: undone
+        {{rename_data.size(), true, true}, {L"b"}},         // the old element gone: done
+        {{rename_data.size() / 2, false, false}, {L"a", L"b"}},  // another element under the new name: left alone
+        {{rename_data.size() / 2, false, true, false}, {L"a", L"b"}},  // another under the old name: left alone
+    };
+    int made = 0;
+    for (const auto& c : cases) {
+        for (bool in_folder : {false, true}) {
+            int number = made++;
+            INFO("case " << number / 2 << (in_folder ? " in a folder" : " in the root"));
+            std::wstring path = dir.file(L"cut" + std::to_wstring(number) + L".orrisafe");
+            {
+                auto root = new_store(path);
+                StorageHolder folder = in_folder ? OpenChildStorage(*root, L"sub", true) : root;
+                REQUIRE(folder);
+                std::vector<std::wstring> names;
+                if (in_folder) names.push_back(HashedElementName(std::wstring(L"sub")));
+                leave_cut_rename(*root, *folder, names, c.cut);
+                // The record is no element, and one rename is recorded at a time.
+                auto left = c.cut.old_gone ? std::vector<std::wstring>{L"b"} : std::vector<std::wstring>{L"a", L"b"};
+                CHECK(child_names(*root) == (in_folder ? std::vector<std::wstring>{L"sub"} : left));
+                CHECK(WriteRenameRecord(root->Storage(), RenameRecord{{}, names.empty() ? L"0 0 0 1" : names[0], L"0 0 0 2", L""}) ==
+                      STG_E_FILEALREADYEXISTS);
+            }
+            auto root = reopen(path);
+            StorageHolder folder = in_folder ? OpenChildStorage(*root, L"sub", false) : root;
+            REQUIRE(folder);
+            CHECK(child_names(*folder) == c.names);
+            auto element = OpenChildStream(*folder, c.names[0], false);
+            REQUIRE(element);
+            CHECK(read_data(element->Stream()) == rename_data.substr(0, 4096));
+            STATSTG stat{};
+            REQUIRE(element->Stream()->Stat(&stat, STATFLAG_NONAME) == S_OK);
+            CHECK(stat.cbSize.QuadPart == rename_data.size());
+            CHECK(read_text(*element, ElementNameProperty) == c.names[0]);
+            CHECK(read_text(*element, CommentProperty) == L"Y29tbWVudA");
+            element.release();
+            // Nothing else is left: one set for each element, and no record.
+            CHECK(testing::list_elements(folder->Storage()).size() == 2 * c.names.size());
+            if (in_folder) CHECK(testing::list_elements(root->Storage()).size() == 2);
+        }
+    }
+
+    // A record cut short was written before its rename began: it goes, and nothing else changes.
+    std::wstring path = dir.file(L"cut record.orrisafe");
+    {
+        auto root = new_store(path);
+        REQUIRE(OpenChildStream(*root, L"a", true));
+        tools::interface_holder<IStream> record;
+        REQUIRE(root->Storage()->CreateStream(L"orrisafe-rename", child_mode, 0, 0, record.put()) == S_OK);
+        std::wstring text = L"\n" + HashedElementName(std::wstring(L"a")) + L"\n" + HashedElementName(std::wstring(L"b"));
+        write_data(record.get(), std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+    }
+    auto root = reopen(path);
+    CHECK(child_names(*root) == std::vector<std::wstring>{L"a"});
+    CHECK(testing::list_elements(root->Storage()).size() == 2);
+    root.release();
+    // A storage with no rename recorded is opened as it always was: nothing in it is written.
+    auto before = testing::read_file(path);
+    reopen(path).release();
+    CHECK(testing::read_file(path) == before);
 }
 
 TEST_CASE("enumeration lists folders and files by display name and never a property set") {

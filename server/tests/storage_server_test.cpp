@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <client_impersonation.h>
+#include <defragment.h>
 #include <server_class_factory.h>
 #include <storage_server.h>
 #include <tools/auto_handle.h>
@@ -329,6 +330,38 @@ TEST_CASE("defragmentation rewrites a closed storage compactly and keeps its con
     CHECK(FAILED(s.server->Defragment(bstr(text_file))));
     CHECK(file_size(text_file) == 5);
     CHECK(leftovers(s.dir.path()).empty());
+}
+
+TEST_CASE("the copy a crash left of a defragmentation goes at the storage's next open or defragmentation, no other file") {
+    server_fixture s;
+    auto leave = [](const std::wstring& file) {
+        HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, nullptr);
+        REQUIRE(h != INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(h, "cut short", 9, &written, nullptr);
+        CloseHandle(h);
+    };
+    auto exists = [](const std::wstring& file) { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    // Another storage's copy, a copy of unknown origin and a user's file with the same ending stay.
+    std::vector<std::wstring> others = {DefragTempFile(s.dir.file(L"other.orrisafe")),
+                                        s.dir.file(tools::guid_to_string(tools::new_guid()) + L".orrisafe-defrag"),
+                                        s.dir.file(L"notes.orrisafe-defrag")};
+    for (const auto& other : others) leave(other);
+    std::wstring copy = DefragTempFile(s.path);
+    CHECK(copy.substr(0, s.dir.path().size() + 2) == s.dir.path() + L"\\{");
+    CHECK(copy == DefragTempFile(s.dir.file(L"SERVER.orrisafe")));
+
+    leave(copy);
+    Folder root;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), root.put()) == S_OK);
+    CHECK_FALSE(exists(copy));
+    CHECK(s.server->CloseStorage(bstr(s.path)) == S_OK);
+    leave(copy);
+    CHECK(s.server->Defragment(bstr(s.path)) == S_OK);
+    CHECK_FALSE(exists(copy));
+    for (const auto& other : others) CHECK(exists(other));
+    CHECK(leftovers(s.dir.path()).size() == others.size());
 }
 
 TEST_CASE("teardown cuts every client off and closes every storage") {

@@ -1,0 +1,32 @@
+// What a storage's root records while a rename runs. A rename copies the element under its new name and
+// only then destroys the old one (the platform's own rename damages the directory), so a crash in between
+// leaves the element twice, its copy perhaps cut short; the record tells the next open which one is the
+// copy, so that each element stands once, whole, under its old or its new name.
+#pragma once
+#include <windows.h>
+#include <objidl.h>
+#include <string>
+#include <vector>
+
+struct RenameRecord {
+    std::vector<std::wstring> folder;  // compound-file names of the folders from the root down to the one renamed in
+    std::wstring old_name, new_name;   // compound-file names of the element and of its copy
+    std::wstring element_id;           // the identity that the element and its copy both carry
+};
+
+// Records a rename in root and commits it, so that it is on disk before the copy begins. Fails with
+// STG_E_FILEALREADYEXISTS while another rename is recorded (one that could not be settled).
+HRESULT WriteRenameRecord(IStorage* root, const RenameRecord& record);
+// Removes the record, committed.
+HRESULT RemoveRenameRecord(IStorage* root);
+
+// Leaves the element once in folder: while the old element stands the rename is undone (its copy, known by
+// the identity it carries, goes with its set); once the old element is gone it is finished (the old set goes).
+HRESULT SettleRename(IStorage* folder, const RenameRecord& record);
+// Settles the rename that root records, if any, and removes the record: S_OK when none is recorded. A record
+// that does not read whole was cut short before its rename changed anything, and is only removed. On failure
+// the record stays for the next open.
+HRESULT SettleInterruptedRename(IStorage* root);
+
+// Whether a child of a root, by its compound-file name, is the record: no element, and never listed.
+bool IsRenameRecordName(const wchar_t* stored_name);
