@@ -32,6 +32,12 @@ void remove_element(IStorageFolder* folder, const std::wstring& name) noexcept {
     tools::com_boundary([&] { DeleteElementOrThrow(folder, name); });
 }
 
+// One more item done: the bar moves by one and the count of items remaining goes down.
+void count_done_item(TransferContext& context) {
+    shell::AdvanceProgress(*context.window, 1);
+    context.done_items += 1;
+}
+
 // Copies the open source into a new file of that name, then records its digest. Anything short of a whole file
 // with its digest (a failed read or write, a short write, the user's cancel) removes the new file again.
 HRESULT write_file(TransferContext& context, IStorageFolder* folder, HANDLE source, const std::wstring& name,
@@ -59,6 +65,7 @@ HRESULT write_file(TransferContext& context, IStorageFolder* folder, HANDLE sour
                 shell::AdvanceProgress(*context.window, read);
                 context.done_bytes += read;
             }
+            count_done_item(context);
             stream.reset();
             SetContentDigest(file.get(), GetDigestOrThrow(file.get()));
             return S_OK;
@@ -142,7 +149,12 @@ HRESULT ImportFile(TransferContext& context, IStorageFolder* folder, const std::
             return looked;
         if (!exists) return write_file(context, folder, source.get(), name, key);
 
-        if (ask_overwrite(context, name) != IDYES) return import_existed;
+        if (ask_overwrite(context, name) != IDYES) {
+            // The stored file stays, and so must the source's.
+            context.all_arrived = false;
+            count_done_item(context);
+            return import_existed;
+        }
         const std::wstring scratch = scratch_name();
         HRESULT written = write_file(context, folder, source.get(), scratch, key);
         if (written != S_OK) return written;
@@ -164,8 +176,11 @@ HRESULT ImportDirectory(TransferContext& context, IStorageFolder* folder, const 
         HRESULT walk = S_OK;
         const DWORD attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
-        // A link to a folder elsewhere (a junction may even point above itself) is not followed.
-        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A link to a folder elsewhere (a junction may even point above itself) is not followed, so what it holds
+        // is not in the storage.
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            context.all_arrived = false;
+        } else {
             WIN32_FIND_DATAW entry{};
             HANDLE found = FindFirstFileW((path + L"\\*.*").c_str(), &entry);
             if (found == INVALID_HANDLE_VALUE) return last_error();
@@ -185,8 +200,7 @@ HRESULT ImportDirectory(TransferContext& context, IStorageFolder* folder, const 
         }
         if (FAILED(walk)) return walk;
         if (TransferCancelled(context)) return import_cancelled;
-        shell::AdvanceProgress(*context.window, 1);
-        context.done_items += 1;
+        count_done_item(context);
         return existed ? import_existed : import_stored;
     });
 }
