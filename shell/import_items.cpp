@@ -142,11 +142,8 @@ HRESULT ImportFile(TransferContext& context, IStorageFolder* folder, const std::
         }
         const std::wstring name = PathFindFileNameW(path.c_str());
         bool exists = false;
-        HRESULT looked = tools::com_boundary([&] { OpenFileOrThrow(folder, name, VARIANT_FALSE); });
-        if (SUCCEEDED(looked))
-            exists = true;
-        else if (looked != STG_E_FILENOTFOUND)
-            return looked;
+        HRESULT looked = tools::com_boundary([&] { exists = static_cast<bool>(OpenExistingFileOrThrow(folder, name)); });
+        if (FAILED(looked)) return looked;
         if (!exists) return write_file(context, folder, source.get(), name, key);
 
         if (ask_overwrite(context, name) != IDYES) {
