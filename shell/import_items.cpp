@@ -39,7 +39,8 @@ void count_done_item(TransferContext& context) {
 }
 
 // Copies the open source into a new file of that name, then records its digest. Anything short of a whole file
-// with its digest (a failed read or write, a short write, the user's cancel) removes the new file again.
+// with its digest (a failed read or write, a short write, the user's cancel) removes the new file again. A name
+// that is taken fails the create (STG_E_FILEALREADYEXISTS) before anything is written or removed.
 HRESULT write_file(TransferContext& context, IStorageFolder* folder, HANDLE source, const std::wstring& name,
                    const ContentKey& key) {
     HRESULT result = S_OK;
@@ -141,10 +142,15 @@ HRESULT ImportFile(TransferContext& context, IStorageFolder* folder, const std::
             source.take_over(opened);
         }
         const std::wstring name = PathFindFileNameW(path.c_str());
+        // The server creates no element under a name that is taken, so creating the file is also the question
+        // whether it exists: a new file costs no call to the server before it.
+        const HRESULT created = write_file(context, folder, source.get(), name, key);
+        if (created != STG_E_FILEALREADYEXISTS) return created;
+        // Taken by a file, which the user may replace; a folder of that name stays the failure it is.
         bool exists = false;
         HRESULT looked = tools::com_boundary([&] { exists = static_cast<bool>(OpenExistingFileOrThrow(folder, name)); });
         if (FAILED(looked)) return looked;
-        if (!exists) return write_file(context, folder, source.get(), name, key);
+        if (!exists) return created;
 
         if (ask_overwrite(context, name) != IDYES) {
             // The stored file stays, and so must the source's.

@@ -314,6 +314,21 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(sorted(ServerListing(storage.root.get())) == std::vector<std::wstring>{L"x.txt", L"y.txt"});
         // No answer is left behind for the transfers to come.
         CHECK(answer_values() == values);
+
+        // A folder of that name is no file to replace: nothing is asked, the transfer stops there with its box, and
+        // the folder keeps what it holds.
+        storage.write_stored(L"f.txt\\inner.txt", pattern(9));
+        storage.write_source(L"f.txt", pattern(100));
+        {
+            box_answerer boxes;
+            CHECK(dropped(target, test_data_object::of_paths({storage.source(L"f.txt")}).get(),
+                          MK_LBUTTON | MK_SHIFT) == DROPEFFECT_NONE);
+            const auto texts = boxes.texts();
+            REQUIRE(texts.size() == 1);
+            CHECK(texts[0].rfind(L"Unable to move '" + storage.source(L"f.txt") + L"'\n\n", 0) == 0);
+        }
+        CHECK(storage.stored(L"f.txt\\inner.txt") == pattern(9));
+        CHECK(file_bytes(storage.source(L"f.txt")) == pattern(100));
     }
 
     SUBCASE("a move that keeps a file is reported as a copy, dropped or pasted: the source keeps every item") {
