@@ -53,6 +53,15 @@ public:
 // {6A3C1F52-0B7E-4D21-9C3A-5E81F0B4D7A9}: the counter's extension, which adds no data to any call.
 const GUID counter_extension = {0x6A3C1F52, 0x0B7E, 0x4D21, {0x9C, 0x3A, 0x5E, 0x81, 0xF0, 0xB4, 0xD7, 0xA9}};
 
+// The calls this process has made across processes so far. A hook stays registered until the process ends (COM has
+// no call to remove one): the counter lives as long.
+LONG calls_made() {
+    static call_counter counter;
+    static const HRESULT registered = CoRegisterChannelHook(counter_extension, &counter);
+    bench::check(registered, "CoRegisterChannelHook");
+    return counter.calls;
+}
+
 // A storage made as the wizard makes one, with n empty files at its root, written in-process before any server
 // opens it.
 std::wstring make_storage(const bench::scratch& dir, const std::wstring& name, long long n) {
@@ -101,9 +110,6 @@ private:
 };
 
 void open_folder(long long n, int reps) {
-    // A hook stays registered until the process ends (COM has no call to remove one): the counter lives as long.
-    static call_counter counter;
-    bench::check(CoRegisterChannelHook(counter_extension, &counter), "CoRegisterChannelHook");
     bench::scratch dir(L"shell");
     unlocked_folder folder(make_storage(dir, L"opened", n));
 
@@ -111,9 +117,9 @@ void open_folder(long long n, int reps) {
     LONG enumerating = 0, draining = 0;
     auto enumerate = [&] {
         tools::interface_holder<IEnumIDList> items;
-        const LONG start = counter.calls;
+        const LONG start = calls_made();
         bench::check(folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.put()), "EnumObjects");
-        const LONG listed_at = counter.calls;
+        const LONG listed_at = calls_made();
         listed = 0;
         ITEMIDLIST* item = nullptr;
         while (items->Next(1, &item, nullptr) == S_OK) {
@@ -121,7 +127,7 @@ void open_folder(long long n, int reps) {
             ++listed;
         }
         enumerating = listed_at - start;
-        draining = counter.calls - listed_at;
+        draining = calls_made() - listed_at;
     };
     enumerate();  // the thread's proxy of the folder is made on the first call
     const double subject = bench::median_seconds(reps, enumerate);
@@ -130,7 +136,7 @@ void open_folder(long long n, int reps) {
     auto server = folder->GetServer();
     LONG served_calls = 0;
     const double baseline = bench::median_seconds(reps, [&] {
-        const LONG start = counter.calls;
+        const LONG start = calls_made();
         auto elements = EnumElementsOrThrow(server.get());
         listed = 0;
         while (auto info = NextOrThrow(elements.get())) {
@@ -138,7 +144,7 @@ void open_folder(long long n, int reps) {
             ++listed;
         }
         elements.reset();
-        served_calls = counter.calls - start;
+        served_calls = calls_made() - start;
     });
     if (listed != static_cast<size_t>(n)) throw std::runtime_error("the server listed a wrong count");
     server.reset();
@@ -283,6 +289,15 @@ void transfer(long long kib, long long n, int reps) {
                           {L"tree", std::to_string(n) + " files of 1 KiB in a folder", true}};
     for (const item& it : items) {
         const std::wstring source = dir.file(it.name);
+        // Calls across processes per file (per block of the large file) of one run of the copy.
+        const double units = it.is_folder ? static_cast<double>(n) : static_cast<double>(kib) * 1024 / block_size;
+        auto counted = [&](const std::function<void()>& copy, double& per_unit) {
+            return [&copy, &per_unit, units] {
+                const LONG start = calls_made();
+                copy();
+                per_unit = (calls_made() - start) / units;
+            };
+        };
         // Each copy in starts with the element absent; its removal is not measured.
         auto timed_in = [&](const std::function<void()>& copy) {
             std::vector<double> samples;
@@ -292,26 +307,40 @@ void transfer(long long kib, long long n, int reps) {
             }
             return bench::median(samples);
         };
-        const double server_in = timed_in([&] {
+        double calls_server_in = 0, calls_shell_in = 0, calls_server_out = 0, calls_shell_out = 0;
+        const std::function<void()> copy_in_server = [&] {
             if (!it.is_folder) return copy_through_server(root.get(), source, it.name);
             auto folder_made = OpenFolderOrThrow(root.get(), it.name, VARIANT_TRUE);
             for (const std::wstring& name : names) copy_through_server(folder_made.get(), tree + L"\\" + name, name);
-        });
+        };
+        const std::function<void()> copy_in_shell = [&] { drop(folder.get(), item_data(sources.get(), it.name).get()); };
+        const double server_in = timed_in(counted(copy_in_server, calls_server_in));
         DeleteElementOrThrow(root.get(), it.name);
-        const double shell_in = timed_in([&] { drop(folder.get(), item_data(sources.get(), it.name).get()); });
+        const double shell_in = timed_in(counted(copy_in_shell, calls_shell_in));
 
         const ULONGLONG expected = it.is_folder ? small.size() * names.size() : static_cast<ULONGLONG>(kib) * 1024;
         ULONGLONG server_read = 0, shell_read = 0;
-        const double server_out =
-            bench::median_seconds(reps, [&] { server_read = read_through_server(root.get(), it.name, it.is_folder); });
-        const double shell_out = bench::median_seconds(
-            reps, [&] { shell_read = read_virtual_files(item_data(folder.get(), it.name).get()); });
+        const std::function<void()> copy_out_server = [&] {
+            server_read = read_through_server(root.get(), it.name, it.is_folder);
+        };
+        const std::function<void()> copy_out_shell = [&] {
+            shell_read = read_virtual_files(item_data(folder.get(), it.name).get());
+        };
+        const double server_out = bench::median_seconds(reps, counted(copy_out_server, calls_server_out));
+        const double shell_out = bench::median_seconds(reps, counted(copy_out_shell, calls_shell_out));
         if (server_read != expected || shell_read != expected) throw std::runtime_error("a copy out read a wrong size");
 
+        auto calls_note = [&](double shell, double server) {
+            char note[160];
+            std::snprintf(note, sizeof note, "server calls per %s: %.2f through the shell, %.2f through the server's streams",
+                          it.is_folder ? "file" : "block", shell, server);
+            return std::string(note);
+        };
         bench::print({"9 transfer in", it.what, "s", "drop target (DragEnter + Drop)", shell_in,
-                      "server stream Write, 4096-byte blocks", server_in, ""});
+                      "server stream Write, 4096-byte blocks", server_in, calls_note(calls_shell_in, calls_server_in)});
         bench::print({"9 transfer out", it.what, "s", "FileGroupDescriptorW + FileContents", shell_out,
-                      "server stream Read, 4096-byte blocks", server_out, ""});
+                      "server stream Read, 4096-byte blocks", server_out,
+                      calls_note(calls_shell_out, calls_server_out)});
     }
 }
 

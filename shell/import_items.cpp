@@ -32,8 +32,15 @@ void remove_element(IStorageFolder* folder, const std::wstring& name) noexcept {
     tools::com_boundary([&] { DeleteElementOrThrow(folder, name); });
 }
 
+// One more item done: the bar moves by one and the count of items remaining goes down.
+void count_done_item(TransferContext& context) {
+    shell::AdvanceProgress(*context.window, 1);
+    context.done_items += 1;
+}
+
 // Copies the open source into a new file of that name, then records its digest. Anything short of a whole file
-// with its digest (a failed read or write, a short write, the user's cancel) removes the new file again.
+// with its digest (a failed read or write, a short write, the user's cancel) removes the new file again. A name
+// that is taken fails the create (STG_E_FILEALREADYEXISTS) before anything is written or removed.
 HRESULT write_file(TransferContext& context, IStorageFolder* folder, HANDLE source, const std::wstring& name,
                    const ContentKey& key) {
     HRESULT result = S_OK;
@@ -59,6 +66,7 @@ HRESULT write_file(TransferContext& context, IStorageFolder* folder, HANDLE sour
                 shell::AdvanceProgress(*context.window, read);
                 context.done_bytes += read;
             }
+            count_done_item(context);
             stream.reset();
             SetContentDigest(file.get(), GetDigestOrThrow(file.get()));
             return S_OK;
@@ -134,15 +142,22 @@ HRESULT ImportFile(TransferContext& context, IStorageFolder* folder, const std::
             source.take_over(opened);
         }
         const std::wstring name = PathFindFileNameW(path.c_str());
+        // The server creates no element under a name that is taken, so creating the file is also the question
+        // whether it exists: a new file costs no call to the server before it.
+        const HRESULT created = write_file(context, folder, source.get(), name, key);
+        if (created != STG_E_FILEALREADYEXISTS) return created;
+        // Taken by a file, which the user may replace; a folder of that name stays the failure it is.
         bool exists = false;
-        HRESULT looked = tools::com_boundary([&] { OpenFileOrThrow(folder, name, VARIANT_FALSE); });
-        if (SUCCEEDED(looked))
-            exists = true;
-        else if (looked != STG_E_FILENOTFOUND)
-            return looked;
-        if (!exists) return write_file(context, folder, source.get(), name, key);
+        HRESULT looked = tools::com_boundary([&] { exists = static_cast<bool>(OpenExistingFileOrThrow(folder, name)); });
+        if (FAILED(looked)) return looked;
+        if (!exists) return created;
 
-        if (ask_overwrite(context, name) != IDYES) return import_existed;
+        if (ask_overwrite(context, name) != IDYES) {
+            // The stored file stays, and so must the source's.
+            context.all_arrived = false;
+            count_done_item(context);
+            return import_existed;
+        }
         const std::wstring scratch = scratch_name();
         HRESULT written = write_file(context, folder, source.get(), scratch, key);
         if (written != S_OK) return written;
@@ -164,8 +179,11 @@ HRESULT ImportDirectory(TransferContext& context, IStorageFolder* folder, const 
         HRESULT walk = S_OK;
         const DWORD attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
-        // A link to a folder elsewhere (a junction may even point above itself) is not followed.
-        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A link to a folder elsewhere (a junction may even point above itself) is not followed, so what it holds
+        // is not in the storage.
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            context.all_arrived = false;
+        } else {
             WIN32_FIND_DATAW entry{};
             HANDLE found = FindFirstFileW((path + L"\\*.*").c_str(), &entry);
             if (found == INVALID_HANDLE_VALUE) return last_error();
@@ -185,8 +203,7 @@ HRESULT ImportDirectory(TransferContext& context, IStorageFolder* folder, const 
         }
         if (FAILED(walk)) return walk;
         if (TransferCancelled(context)) return import_cancelled;
-        shell::AdvanceProgress(*context.window, 1);
-        context.done_items += 1;
+        count_done_item(context);
         return existed ? import_existed : import_stored;
     });
 }

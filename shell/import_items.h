@@ -36,6 +36,9 @@ struct TransferContext {
     // The answer to the overwrite question once the user ticked "don't ask again" (0 before), so that the rest of
     // this transfer gets what the user answered, not the box's default.
     int kept_overwrite_answer = 0;
+    // Cleared once something of the source stays out of the storage although the transfer goes on: a file kept at
+    // the user's wish, the contents of a linked folder that is not followed. The source must then keep its items.
+    bool all_arrived = true;
 };
 
 // Whether the user cancelled; the context remembers it.
@@ -45,7 +48,8 @@ bool TransferCancelled(TransferContext& context);
 void UpdateTransferTexts(TransferContext& context, const std::wstring& source_path, const std::wstring& target_name);
 
 // A file: stored new (import_stored), replaced or kept (import_existed), cancelled, or a failing HRESULT. A file that
-// does not arrive whole is not left in the storage, and a file it was to replace stays as it was.
+// does not arrive whole is not left in the storage, and a file it was to replace stays as it was. A finished file,
+// kept ones included, counts as one done item and moves the bar by one besides its bytes.
 HRESULT ImportFile(TransferContext& context, IStorageFolder* folder, const std::wstring& path, const ContentKey& key);
 // A folder and everything in it: created and filled (import_stored), an existing folder filled (import_existed),
 // cancelled, or the first failing HRESULT. A link to another folder (a reparse point) is created empty, never

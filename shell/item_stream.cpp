@@ -9,19 +9,19 @@ CItemStream::CItemStream(IStream* inner, const FileKey& file_key) : inner_(inner
 }
 
 STDMETHODIMP CItemStream::Read(void* buffer, ULONG count, ULONG* read) {
-    LARGE_INTEGER zero{};
-    ULARGE_INTEGER position{};
-    HRESULT hr = Seek(zero, STREAM_SEEK_CUR, &position);
-    if (FAILED(hr)) return hr;
     // The hook gets the bytes really read, also when the caller does not ask how many they were.
     ULONG done = 0;
-    hr = inner_->Read(buffer, count, &done);
+    HRESULT hr = inner_->Read(buffer, count, &done);
     if (FAILED(hr)) return hr;
     hr = OnRead(buffer, done);
     if (FAILED(hr)) {
-        LARGE_INTEGER back;
-        back.QuadPart = static_cast<LONGLONG>(position.QuadPart);
-        inner_->Seek(back, STREAM_SEEK_SET, nullptr);
+        // Back by what was just read, to where the caller was: asking for the position before every block
+        // would cost a call to the server per block.
+        if (done) {
+            LARGE_INTEGER back;
+            back.QuadPart = -static_cast<LONGLONG>(done);
+            inner_->Seek(back, STREAM_SEEK_CUR, nullptr);
+        }
         return hr;
     }
     if (read) *read = done;

@@ -79,8 +79,9 @@ void notify_imported(CStorageShellFolder& folder, IStorageFolder* server, const 
     NotifyStorageChange(kind, folder.StorageRootIdList(), full.get());
 }
 
-// Runs the transfer once the items are known; true when every item arrived whole.
-bool run_transfer(CStorageShellFolder& folder, const std::vector<std::wstring>& paths, size_t selected, bool move,
+// Runs the transfer once the items are known: the effect it carried out, DROPEFFECT_NONE when it did not run to its
+// end. A move of which anything stayed out of the storage is a copy: its source must keep every item.
+DWORD run_transfer(CStorageShellFolder& folder, const std::vector<std::wstring>& paths, size_t selected, bool move,
                   HWND owner, const ContentKey& key) {
     shell::progress_text_record parameters = shell::ShellProgress((move ? 2 : 0) + (selected == 1 ? 0 : 1), owner,
                                                                   move ? L"Moving..." : L"Copying...");
@@ -99,7 +100,7 @@ bool run_transfer(CStorageShellFolder& folder, const std::vector<std::wstring>& 
                 (move ? L"move" : L"copy") +
                 L" into storage are not file system objects or an access is denied due to security reasons.";
             MessageBoxW(shell::BoxOwner(progress_window), text.c_str(), shell::box_caption, MB_ICONERROR);
-            return false;
+            return DROPEFFECT_NONE;
         }
         context.total_bytes += bytes;
         context.total_items += items;
@@ -128,12 +129,13 @@ bool run_transfer(CStorageShellFolder& folder, const std::vector<std::wstring>& 
         if (FAILED(result)) {
             const std::wstring heading = std::wstring(L"Unable to ") + (move ? L"move '" : L"copy '") + path + L"'";
             shell::ShowErrorBox(progress_window, static_cast<DWORD>(result), heading.c_str());
-            return false;
+            return DROPEFFECT_NONE;
         }
         if (result != import_cancelled && !(directory && result == import_existed))
             notify_imported(folder, server.get(), path, !directory, result);
     }
-    return !context.cancelled;
+    if (context.cancelled) return DROPEFFECT_NONE;
+    return move && context.all_arrived ? DROPEFFECT_MOVE : DROPEFFECT_COPY;
 }
 
 }  // namespace
@@ -150,26 +152,27 @@ bool TransferItems(CStorageShellFolder& folder, IDataObject* data, HWND owner, D
     else
         GetDwordFormat(data, DwordFormat::preferred_drop_effect, mode);
     mode = (mode & DROPEFFECT_MOVE) ? DROPEFFECT_MOVE : DROPEFFECT_COPY;
-    bool complete = false;
+    DWORD performed = DROPEFFECT_NONE;
     try {
         if (data && !IsStorageSource(data)) {
             const ContentKey key = folder.GetStorageKey();
             IdListSet items;
             if (GetShellIdList(items, data) > 0) {
                 const std::vector<std::wstring> paths = IdListSetPaths(items);
-                complete = run_transfer(folder, paths, items.count(), mode == DROPEFFECT_MOVE, owner, key);
+                performed = run_transfer(folder, paths, items.count(), mode == DROPEFFECT_MOVE, owner, key);
                 folder.RefreshView(owner);
             }
         }
     } catch (...) {
         // A failure outside any one item (no server, no progress window) ends the transfer without a box.
-        complete = false;
+        performed = DROPEFFECT_NONE;
     }
+    const bool complete = performed != DROPEFFECT_NONE;
     if (complete) {
-        SetDwordFormat(data, DwordFormat::performed_drop_effect, mode);
-        SetDwordFormat(data, DwordFormat::paste_succeeded, mode);
+        SetDwordFormat(data, DwordFormat::performed_drop_effect, performed);
+        SetDwordFormat(data, DwordFormat::paste_succeeded, performed);
     }
-    if (effect) *effect = complete ? mode : DROPEFFECT_NONE;
+    if (effect) *effect = performed;
     return complete;
 }
 

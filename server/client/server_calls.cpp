@@ -127,6 +127,15 @@ server_ptr<IStorageFile> OpenFileOrThrow(IStorageFolder* folder, const tools::bs
     return call_for<IStorageFile>(folder, [&](IStorageFolder* f, IStorageFile** out) { return f->OpenFile(name, create, out); });
 }
 
+server_ptr<IStorageFile> OpenExistingFileOrThrow(IStorageFolder* folder, const tools::bstr& name) {
+    server_ptr<IStorageFile> file;
+    call(folder, [&](IStorageFolder* f) {
+        const HRESULT hr = f->OpenFile(name, VARIANT_FALSE, file.put());
+        return hr == STG_E_FILENOTFOUND ? S_FALSE : hr;
+    });
+    return file;
+}
+
 HRESULT RenameElementOrThrow(IStorageFolder* folder, const tools::bstr& old_name, const tools::bstr& new_name) {
     return call(folder, [&](IStorageFolder* f) { return f->RenameElement(old_name, new_name); });
 }

@@ -38,6 +38,9 @@ server_ptr<IElementEnum> EnumElementsOrThrow(IStorageFolder* folder);
 // create is passed on as given: only VARIANT_TRUE creates.
 server_ptr<IStorageFolder> OpenFolderOrThrow(IStorageFolder* folder, const tools::bstr& name, VARIANT_BOOL create);
 server_ptr<IStorageFile> OpenFileOrThrow(IStorageFolder* folder, const tools::bstr& name, VARIANT_BOOL create);
+// The file of that name, or an empty holder when the folder has none (STG_E_FILENOTFOUND is an answer here, so no
+// error information is asked for: that would be one more call to the server); any other failure raises.
+server_ptr<IStorageFile> OpenExistingFileOrThrow(IStorageFolder* folder, const tools::bstr& name);
 HRESULT RenameElementOrThrow(IStorageFolder* folder, const tools::bstr& old_name, const tools::bstr& new_name);
 HRESULT DeleteElementOrThrow(IStorageFolder* folder, const tools::bstr& name);
 // Nothing matching the path arrives as the COM error E_NOINTERFACE.

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include <shell/guid_transform.h>
 #include <shell/item_stream.h>
 #include <shell/module_lock.h>
+#include <tools/forwarding_stream.h>
 #include <tools/md5.h>
 #include <tools/tests/test_support.h>
 
@@ -29,6 +31,23 @@ public:
     }
     std::vector<ULONG> seen;
     bool fail_reads = false;
+};
+
+// The server's stream, with the seeks that reach it counted.
+class counted_stream final : public tools::forwarding_stream {
+public:
+    explicit counted_stream(IStream* inner) : inner_(inner) {}
+    STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        ++seeks;
+        return forwarding_stream::Seek(move, origin, position);
+    }
+    int seeks = 0;
+
+protected:
+    IStream* inner() const noexcept override { return inner_.get(); }
+
+private:
+    tools::interface_holder<IStream> inner_;
 };
 
 ULONGLONG position_of(IStream* stream) {
@@ -74,7 +93,9 @@ TEST_CASE("an item stream stores exactly the bytes given and reads exactly the b
     auto file = OpenFileOrThrow(root.get(), L"data.bin", VARIANT_TRUE);
     LONG locks = shell::ModuleLockCount();
     {
-        tools::interface_holder<probed_stream> stream(new probed_stream(GetStreamOrThrow(file.get()).detach(), key));
+        tools::interface_holder<counted_stream> server_stream(new counted_stream(GetStreamOrThrow(file.get()).detach()));
+        server_stream->AddRef();  // the item stream's reference, handed over
+        tools::interface_holder<probed_stream> stream(new probed_stream(server_stream.get(), key));
         CHECK(shell::ModuleLockCount() == locks + 1);
         ULONG written = 0;
         REQUIRE(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written) == S_OK);
@@ -83,12 +104,18 @@ TEST_CASE("an item stream stores exactly the bytes given and reads exactly the b
         StreamDigest expected = expected_digest(bytes);
         CHECK(std::memcmp(&stored, &expected, 16) == 0);
 
+        // Read in blocks as a target reads a file out: no call but the reads reaches the server.
         seek_to(stream.get(), 0);
+        const int seeks = server_stream->seeks;
         std::vector<BYTE> back(bytes.size());
         ULONG read = 0;
-        REQUIRE(stream->Read(back.data(), static_cast<ULONG>(back.size()), &read) == S_OK);
-        CHECK(read == bytes.size());
+        for (ULONG at = 0; at < back.size(); at += read) {
+            REQUIRE(stream->Read(back.data() + at, std::min<ULONG>(4096, static_cast<ULONG>(back.size()) - at), &read) ==
+                    S_OK);
+            REQUIRE(read > 0);
+        }
         CHECK(back == bytes);
+        CHECK(server_stream->seeks == seeks);
 
         // Without an out pointer the hook still learns how many bytes really came.
         seek_to(stream.get(), 9990);
@@ -100,6 +127,10 @@ TEST_CASE("an item stream stores exactly the bytes given and reads exactly the b
         stream->fail_reads = true;
         CHECK(stream->Read(back.data(), 100, &read) == E_ABORT);
         CHECK(position_of(stream.get()) == 500);
+        // Also where the read came short at the end.
+        seek_to(stream.get(), 9990);
+        CHECK(stream->Read(back.data(), 100, &read) == E_ABORT);
+        CHECK(position_of(stream.get()) == 9990);
         stream->fail_reads = false;
 
         // CopyTo with more than the stream holds copies it all and stops at its end.

@@ -13,6 +13,7 @@
 #include <server/tests/service_fixture.h>
 #include <server/idl/storage_identities.h>
 #include <shell/dword_formats.h>
+#include <shell/progress_window_resources.h>
 #include <shell/folder_drop_target.h>
 #include <shell/storage_change_notify.h>
 #include <shell/storage_item_path.h>
@@ -84,6 +85,22 @@ DWORD answer_values() {
         RegCloseKey(answers);
     }
     return values;
+}
+
+// Explorer as the source of a move: it removes its items once the target reports the move, by the effect the drop
+// returned or by "Performed DropEffect" or "Paste Succeeded" stored in its data; any one of them is enough here.
+void act_as_source(const test_data_object& data, const std::vector<std::wstring>& paths, DWORD returned) {
+    if (returned != DROPEFFECT_MOVE && data.dword(CFSTR_PERFORMEDDROPEFFECT) != DROPEFFECT_MOVE &&
+        data.dword(CFSTR_PASTESUCCEEDED) != DROPEFFECT_MOVE)
+        return;
+    for (const std::wstring& path : paths) {
+        const std::wstring from = path + L'\0';
+        SHFILEOPSTRUCTW operation{};
+        operation.wFunc = FO_DELETE;
+        operation.pFrom = from.c_str();
+        operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+        SHFileOperationW(&operation);
+    }
 }
 
 // A drop source that moves the pointer over a point, lets the drag pass over it a few times, then drops.
@@ -182,11 +199,11 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(file_bytes(storage.source(L"tree\\ten.txt")) == pattern(10));
 
         // A folder holding a link back to its parent (a Unix link, which Wine reports as a reparse point): the link
-        // lands as an empty folder, never followed.
+        // lands as an empty folder, never followed; what it holds stayed out, so a move of it is reported as a copy.
         wchar_t loop[MAX_PATH] = L"";
         REQUIRE(GetEnvironmentVariableW(L"ORRI_LINK_LOOP", loop, MAX_PATH) > 0);
         CHECK((GetFileAttributesW((std::wstring(loop) + L"\\inner\\back").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT));
-        CHECK(dropped(target, test_data_object::of_paths({loop}).get(), MK_LBUTTON) == DROPEFFECT_COPY);
+        CHECK(dropped(target, test_data_object::of_paths({loop}).get(), MK_LBUTTON | MK_SHIFT) == DROPEFFECT_COPY);
         CHECK(sorted(ServerListing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner", VARIANT_FALSE).get())) ==
               std::vector<std::wstring>{L"back", L"file.txt"});
         CHECK(ServerListing(OpenFolderOrThrow(storage.root.get(), L"link-loop\\inner\\back", VARIANT_FALSE).get())
@@ -297,6 +314,120 @@ TEST_CASE("files and folders into a storage through its drop target, paste and N
         CHECK(sorted(ServerListing(storage.root.get())) == std::vector<std::wstring>{L"x.txt", L"y.txt"});
         // No answer is left behind for the transfers to come.
         CHECK(answer_values() == values);
+
+        // A folder of that name is no file to replace: nothing is asked, the transfer stops there with its box, and
+        // the folder keeps what it holds.
+        storage.write_stored(L"f.txt\\inner.txt", pattern(9));
+        storage.write_source(L"f.txt", pattern(100));
+        {
+            box_answerer boxes;
+            CHECK(dropped(target, test_data_object::of_paths({storage.source(L"f.txt")}).get(),
+                          MK_LBUTTON | MK_SHIFT) == DROPEFFECT_NONE);
+            const auto texts = boxes.texts();
+            REQUIRE(texts.size() == 1);
+            CHECK(texts[0].rfind(L"Unable to move '" + storage.source(L"f.txt") + L"'\n\n", 0) == 0);
+        }
+        CHECK(storage.stored(L"f.txt\\inner.txt") == pattern(9));
+        CHECK(file_bytes(storage.source(L"f.txt")) == pattern(100));
+    }
+
+    SUBCASE("a move that keeps a file is reported as a copy, dropped or pasted: the source keeps every item") {
+        const std::vector<std::pair<std::wstring, std::vector<BYTE>>> sources = {
+            {L"x.txt", pattern(5000, 3)}, {L"y.txt", pattern(5000, 4)}, {L"z.txt", pattern(5000, 5)},
+            {L"dir\\a.txt", pattern(5000, 6)}, {L"dir\\b.txt", pattern(5000, 7)}};
+        for (const auto& [name, bytes] : sources) storage.write_source(name, bytes);
+        storage.write_stored(L"x.txt", pattern(7, 1));
+        storage.write_stored(L"y.txt", pattern(7, 2));
+        storage.write_stored(L"dir\\a.txt", pattern(7, 3));
+        // The items offered, the answer to the overwrite question (ticked or not), the files that are to be new.
+        struct move_case {
+            std::vector<std::wstring> items;
+            bool tick;
+            std::vector<std::wstring> new_files;
+        };
+        const move_case cases[] = {{{L"x.txt"}, false, {}},
+                                   {{L"x.txt", L"y.txt", L"z.txt"}, true, {L"z.txt"}},
+                                   {{L"dir"}, false, {L"dir\\b.txt"}}};
+        for (const bool paste : {false, true}) {
+            for (const move_case& move : cases) {
+                CAPTURE(paste);
+                CAPTURE(move.items.size());
+                std::vector<std::wstring> paths;
+                for (const std::wstring& item : move.items) paths.push_back(storage.source(item));
+                auto data = test_data_object::of_paths(paths);
+                DWORD returned = DROPEFFECT_NONE;
+                {
+                    question_answerer no(IDNO, move.tick);
+                    if (paste) {
+                        // A cut pasted: the clipboard's data reaches the transfer without an effect.
+                        data->put(CFSTR_PREFERREDDROPEFFECT, {DROPEFFECT_MOVE, 0, 0, 0});
+                        CHECK(TransferItems(*storage.folder.get(), data.get(), nullptr, nullptr));
+                    } else {
+                        returned = dropped(target, data.get(), MK_LBUTTON | MK_SHIFT);
+                        CHECK(returned == DROPEFFECT_COPY);
+                    }
+                    CHECK(no.stop() == 1);
+                }
+                CHECK(data->dword(CFSTR_PERFORMEDDROPEFFECT) == DROPEFFECT_COPY);
+                CHECK(data->dword(CFSTR_PASTESUCCEEDED) == DROPEFFECT_COPY);
+                act_as_source(*data.get(), paths, returned);
+                for (const auto& [name, bytes] : sources) CHECK(file_bytes(storage.source(name)) == bytes);
+                CHECK(storage.stored(L"x.txt") == pattern(7, 1));
+                CHECK(storage.stored(L"y.txt") == pattern(7, 2));
+                CHECK(storage.stored(L"dir\\a.txt") == pattern(7, 3));
+                for (const std::wstring& name : move.new_files) {
+                    const std::vector<BYTE> bytes = file_bytes(storage.source(name));
+                    CHECK(storage.stored(name) == bytes);
+                    CHECK(storage.digest_text(name) == expected_digest(bytes));
+                    const size_t cut = name.rfind(L'\\');
+                    auto parent = cut == std::wstring::npos ? storage.root : storage.FindFolder(name.substr(0, cut));
+                    DeleteElementOrThrow(parent.get(), name.substr(cut + 1));
+                }
+            }
+        }
+        // Answered Yes, the same folder arrives whole: now the move is reported, and its source goes.
+        auto data = test_data_object::of_paths({storage.source(L"dir")});
+        data->put(CFSTR_PREFERREDDROPEFFECT, {DROPEFFECT_MOVE, 0, 0, 0});
+        {
+            question_answerer yes(IDYES, false);
+            CHECK(TransferItems(*storage.folder.get(), data.get(), nullptr, nullptr));
+            CHECK(yes.stop() == 1);
+        }
+        CHECK(data->dword(CFSTR_PASTESUCCEEDED) == DROPEFFECT_MOVE);
+        act_as_source(*data.get(), {storage.source(L"dir")}, DROPEFFECT_NONE);
+        CHECK(GetFileAttributesW(storage.source(L"dir").c_str()) == INVALID_FILE_ATTRIBUTES);
+        CHECK(storage.stored(L"dir\\a.txt") == pattern(5000, 6));
+        CHECK(storage.stored(L"dir\\b.txt") == pattern(5000, 7));
+        CHECK(storage.digest_text(L"dir\\a.txt") == expected_digest(pattern(5000, 6)));
+    }
+
+    SUBCASE("three files and an empty one: every file counts, the bar ends full and one item was left to go") {
+        box_answerer boxes;
+        for (const wchar_t* name : {L"a.bin", L"b.bin", L"c.bin"}) storage.write_source(name, pattern(3000));
+        storage.write_source(L"empty.bin", {});
+        auto data = test_data_object::of_paths({storage.source(L"a.bin"), storage.source(L"b.bin"),
+                                                storage.source(L"c.bin"), storage.source(L"empty.bin")});
+        // Read once the transfer has ended: the window then stands a second longer with Cancel disabled.
+        int bar = -1;
+        std::wstring remaining;
+        {
+            window_script last(L"Copying...", [&](HWND dialog) {
+                for (DWORD start = GetTickCount();
+                     IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) && GetTickCount() - start < 30000;)
+                    Sleep(5);
+                bar = static_cast<int>(SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+                wchar_t line[128] = L"";
+                GetDlgItemTextW(dialog, IDC_PROGRESS_MODERN_LINE2, line, 128);
+                remaining = line;
+            });
+            CHECK(dropped(target, data.get(), MK_LBUTTON) == DROPEFFECT_COPY);
+            CHECK(last.done());
+        }
+        CHECK(bar == 100);
+        CHECK(remaining == L"1 item remaining");
+        CHECK(storage.stored(L"empty.bin").empty());
+        CHECK(storage.digest_text(L"empty.bin") == expected_digest({}));
+        CHECK(boxes.texts().empty());
     }
 
     SUBCASE("the background menu: New Folder three times, paste from the clipboard, and its verbs") {

@@ -33,7 +33,10 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         *out = nullptr;
-        if (IsEqualIID(iid, IID_ISupportErrorInfo)) *out = static_cast<ISupportErrorInfo*>(this);
+        if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
+            *out = static_cast<ISupportErrorInfo*>(this);
+            ++asked_;
+        }
         else if (IsEqualIID(iid, IID_IUnknown)) *out = static_cast<IStorageServer*>(this);
         if (!*out) return E_NOINTERFACE;
         AddRef();
@@ -84,6 +87,8 @@ public:
     IElementEnum* elements() { return this; }
     IElementInfo* info() { return this; }
     ULONG refs() const { return refs_; }
+    // How often a caller asked whether there is error information.
+    int asked() const { return asked_; }
 
 private:
     HRESULT answer() {
@@ -106,6 +111,7 @@ private:
     HRESULT result_;
     IID informed_;
     ULONG refs_ = 1;
+    int asked_ = 0;
 };
 
 struct wrapper_case {
@@ -134,6 +140,7 @@ const std::vector<wrapper_case>& wrapper_cases() {
         {"EnumElements", &IID_IStorageFolder, [](stand_in& s) { EnumElementsOrThrow(s.folder()); }},
         {"OpenFolder", &IID_IStorageFolder, [](stand_in& s) { OpenFolderOrThrow(s.folder(), L"n", VARIANT_TRUE); }},
         {"OpenFile", &IID_IStorageFolder, [](stand_in& s) { OpenFileOrThrow(s.folder(), L"n", VARIANT_FALSE); }},
+        {"OpenExistingFile", &IID_IStorageFolder, [](stand_in& s) { OpenExistingFileOrThrow(s.folder(), L"n"); }},
         {"RenameElement", &IID_IStorageFolder, [](stand_in& s) { RenameElementOrThrow(s.folder(), L"a", L"b"); }},
         {"DeleteElement", &IID_IStorageFolder, [](stand_in& s) { DeleteElementOrThrow(s.folder(), L"a"); }},
         {"FindElement", &IID_IStorageFolder, [](stand_in& s) { FindElementOrThrow(s.folder(), L"a"); }},
@@ -182,6 +189,11 @@ TEST_CASE("a failing slot raises its HRESULT with the information of the interfa
     CHECK(CloseStorageOrThrow(quiet.server(), L"p") == S_FALSE);
     CHECK_FALSE(NextOrThrow(quiet.elements()));
     CHECK_FALSE(DetachParentOrThrow(quiet.element()));
+    // A file that is not there is an answer: no error raised, and none looked for.
+    stand_in absent(STG_E_FILENOTFOUND, IID_IStorageFolder);
+    CHECK_FALSE(OpenExistingFileOrThrow(absent.folder(), L"n"));
+    CHECK(absent.asked() == 0);
+    SetErrorInfo(0, nullptr);
     // A missing object is an error of its own, not a crash.
     CHECK(raised([] { OpenStorageOrThrow(nullptr, L"p"); }) == E_POINTER);
     CHECK(raised([] { GetNameOrThrow(static_cast<IElementInfo*>(nullptr)); }) == E_POINTER);
@@ -225,6 +237,8 @@ TEST_CASE("every wrapper against the installed service") {
         CHECK_FALSE(NextOrThrow(elements.get()));  // the end is an empty holder, not an error
     }
     CHECK(GetSizeOrThrow(FindElementOrThrow(root.get(), L"docs\\note.txt").get()) == data.size());
+    CHECK(GetSizeOrThrow(OpenExistingFileOrThrow(docs.get(), L"note.txt").get()) == data.size());
+    CHECK_FALSE(OpenExistingFileOrThrow(docs.get(), L"missing.txt"));
     CHECK(raised([&] { FindElementInfoOrThrow(root.get(), L"docs\\missing.txt"); }) == E_NOINTERFACE);
     CHECK(RenameElementOrThrow(docs.get(), L"note.txt", L"renamed.txt") == S_OK);
     CHECK(DeleteElementOrThrow(docs.get(), L"renamed.txt") == S_OK);
