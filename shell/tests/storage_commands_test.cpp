@@ -226,6 +226,36 @@ TEST_CASE_FIXTURE(storage_bench,
     CHECK(notifications.about(path).size() == 4);
 }
 
+namespace {
+
+// An unfreeze on another thread, run to its end where the query's window lies.
+void UnfreezeMeanwhile(const std::wstring& path) { CHECK(shell::SetStorageFreeze(path, false)); }
+
+}  // namespace
+
+TEST_CASE_FIXTURE(storage_bench, "a storage whose mark is cleared is never left watched, so never left frozen") {
+    const std::wstring path = MakeStorage(dir, L"race", SeparateFileAndAttach, pfx);
+    auto server = ConnectServer();
+    const tools::bstr file(path);
+
+    SUBCASE("an unfreeze between the query's reading of the mark and its watch") {
+        CHECK_FALSE(shell::SetStorageFreeze(path, true));
+        // Frozen by its mark, not watched (as after a restart of the service).
+        WatchFileOrThrow(server.get(), file, false);
+        CHECK_FALSE(shell::IsStorageFrozenAtPath(path, UnfreezeMeanwhile));
+        CHECK(WatchState(path) == 2);
+        CHECK(testing::file_is_free(path));
+    }
+    SUBCASE("a watch left over on an unfrozen storage ends at the next unfreeze") {
+        WatchFileOrThrow(server.get(), file, true);
+        REQUIRE(shell::IsStorageFrozenAtPath(path));
+        CHECK_FALSE(shell::SetStorageFreeze(path, false));
+        CHECK(WatchState(path) == 2);
+    }
+    CHECK_FALSE(shell::IsStorageFrozenAtPath(path));
+    CHECK(Property(path, FrozenProperty).get().boolVal == VARIANT_FALSE);
+}
+
 TEST_CASE_FIXTURE(storage_bench,
                   "attaching checks the key file against the storage and attaches exactly its bytes; detaching removes it") {
     tools::byte_buffer other_pfx;
