@@ -145,6 +145,21 @@ StreamHolder OpenChildStream(CStorageWrapper& folder, const std::wstring& name, 
     });
 }
 
+HRESULT CheckRename(CStorageWrapper& folder, const std::wstring& old_name, const std::wstring& new_name,
+                    const OpenFolderFinder& open_folders) {
+    if (!ValidateElementName(folder, new_name)) return STG_E_INVALIDNAME;
+    GUID old_fmtid = ElementNameHash(old_name), new_fmtid = ElementNameHash(new_name);
+    IStorage* storage = storage_of(folder);
+    const DWORD type = StoredChildType(storage, HashedElementName(old_fmtid));
+    if (!type) return STG_E_FILENOTFOUND;
+    if (!IsEqualGUID(old_fmtid, new_fmtid) && StoredChildType(storage, HashedElementName(new_fmtid)))
+        return STG_E_FILEALREADYEXISTS;
+    // Everything inside a folder moves with it: the store refuses what it could no longer open.
+    if (type == STGTY_STORAGE && !ValidateElementName(folder, new_name, LongestPathBelow(folder, old_name, open_folders)))
+        return STG_E_INVALIDNAME;
+    return S_OK;
+}
+
 bool DeleteChild(CStorageWrapper& folder, const std::wstring& name) {
     try {
         std::wstring stored;
@@ -243,12 +258,11 @@ IStorage* root_and_path(CStorageWrapper& folder, std::vector<std::wstring>& path
 
 bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const std::wstring& new_name) {
     try {
-        validate(folder, new_name);
+        check(CheckRename(folder, old_name, new_name));
         GUID old_fmtid = ElementNameHash(old_name), new_fmtid = ElementNameHash(new_name);
         std::wstring old_hashed = HashedElementName(old_fmtid), new_hashed = HashedElementName(new_fmtid);
         IStorage* storage = storage_of(folder);
         auto sets = child_sets(folder);
-        if (!StoredChildType(storage, old_hashed)) throw static_cast<long>(STG_E_FILENOTFOUND);
         bstr_variant name_value(new_name);
 
         if (IsEqualGUID(old_fmtid, new_fmtid)) {
@@ -256,7 +270,6 @@ bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const st
             WriteNamedProperty(sets.get(), old_fmtid, ElementNameProperty, name_value.value);
             return folder.CommitStorage();
         }
-        if (StoredChildType(storage, new_hashed)) throw static_cast<long>(STG_E_FILEALREADYEXISTS);
 
         // The new set is complete before the element moves; the old one goes only after it moved.
         set_contents contents;

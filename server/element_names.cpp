@@ -15,9 +15,12 @@ bool IsValidNameText(const std::wstring& name) {
     return name.find_first_of(std::wstring(forbidden, sizeof forbidden / sizeof *forbidden)) == std::wstring::npos;
 }
 
-bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name) {
+bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name, size_t below) {
     if (!IsValidNameText(name)) return false;
     std::wstring path = L"\\" + name;
+    if (below > longest_path) return false;
+    // What lies inside the element reaches `below` characters further.
+    const size_t limit = longest_path - below;
     StorageHolder keep;
     for (CStorageWrapper* current = &folder; !current->IsRoot(); keep = current->GetParent(), current = keep.get()) {
         VARIANT value;
@@ -26,7 +29,7 @@ bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name) {
         std::wstring part = value.vt == VT_BSTR && value.bstrVal ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal)) : std::wstring();
         VariantClear(&value);
         path = L"\\" + part + path;
-        if (path.size() > longest_path) return false;
+        if (path.size() > limit) return false;
     }
-    return path.size() <= longest_path;
+    return path.size() <= limit;
 }

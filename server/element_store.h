@@ -2,6 +2,7 @@
 // name, each carrying its identity and display name in a property set beside it.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include <tools/element_wrapper.h>
@@ -37,8 +38,9 @@ HRESULT DropPropertySet(IPropertySetStorage* sets, const GUID& fmtid);
 DWORD StoredChildType(IStorage* storage, const std::wstring& stored_name);
 
 // Whether name may name a child of folder: not empty, none of / \ : * ? " < > | nor NUL, and the
-// display path from the root to it at most 256 characters. Throws when a folder's name cannot be read.
-bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name);
+// display path from the root to it at most 256 characters; for a child that holds a display path of `below`
+// characters (see LongestPathBelow), the whole path. Throws when a folder's name cannot be read.
+bool ValidateElementName(CStorageWrapper& folder, const std::wstring& name, size_t below = 0);
 // The rules of ValidateElementName that look at the name alone.
 bool IsValidNameText(const std::wstring& name);
 
@@ -57,11 +59,26 @@ bool StoredNameOfStandIn(const std::wstring& stand_in, std::wstring& stored_name
 StorageHolder OpenChildStorage(CStorageWrapper& folder, const std::wstring& name, bool create);
 StreamHolder OpenChildStream(CStorageWrapper& folder, const std::wstring& name, bool create);
 
+// The holder of a folder that is open already, found by its path of display names from the folder where a
+// walk begins; empty when it is not open.
+using OpenFolderFinder = std::function<StorageHolder(const std::vector<std::wstring>& path)>;
+// The longest display path inside the child folder name of folder, counted from that child: 8 for "\b\c.txt" (c.txt
+// in b in it), 0 when it is empty. Folders that open_folders finds are read through their holders, since the
+// platform opens no storage twice. Throws when a folder cannot be opened or listed.
+size_t LongestPathBelow(CStorageWrapper& folder, const std::wstring& name, const OpenFolderFinder& open_folders = nullptr);
+
+// What a rename would be refused with before anything changes, S_OK when nothing: STG_E_INVALIDNAME when new_name
+// may not name a child of folder, or a display path inside a renamed folder would pass 256 characters;
+// STG_E_FILENOTFOUND when there is no child old_name; STG_E_FILEALREADYEXISTS when another child is new_name.
+// Throws when a name cannot be read or a folder inside cannot be opened (see LongestPathBelow).
+HRESULT CheckRename(CStorageWrapper& folder, const std::wstring& old_name, const std::wstring& new_name,
+                    const OpenFolderFinder& open_folders = nullptr);
+
 // Destroys a child and its property set; name may be a stand-in (see StandInName).
 bool DeleteChild(CStorageWrapper& folder, const std::wstring& name);
 
-// Gives a child a new display name, keeping all its properties. Fails with STG_E_FILEALREADYEXISTS when
-// another child has the new name; no failure leaves the child without its properties. The element is copied
+// Gives a child a new display name, keeping all its properties. Fails as CheckRename refuses (nothing open
+// inside a renamed folder); no failure leaves the child without its properties. The element is copied
 // under its new name before the old one goes, while the root records the rename (see rename_record.h): a
 // rename that a crash cuts short is settled when the storage is next opened.
 bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const std::wstring& new_name);

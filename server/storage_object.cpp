@@ -67,6 +67,17 @@ void CStorageObject::RemoveOpenFile(const std::wstring& name, CStreamObject* fil
     }
 }
 
+bool CStorageObject::HoldsOpenElement(const std::wstring& name) const {
+    return children_.Find(name) || files_.find(name) != files_.end();
+}
+
+StorageHolder CStorageObject::StorageOfOpenFolder(const std::vector<std::wstring>& path) const {
+    const CStorageObject* folder = this;
+    for (const std::wstring& name : path)
+        if (!(folder = folder->children_.Find(name))) return StorageHolder();
+    return folder->storage_;
+}
+
 void CStorageObject::DisconnectOpenElement(const std::wstring& name) {
     if (CStorageObject* folder = children_.Find(name)) folder->DisconnectTree();
     for (auto found = files_.find(name); found != files_.end(); found = files_.find(name)) found->second->Disconnect();
@@ -200,9 +211,14 @@ STDMETHODIMP CStorageObject::OpenFile(BSTR name, VARIANT_BOOL create, IStorageFi
 STDMETHODIMP CStorageObject::RenameElement(BSTR old_name, BSTR new_name) {
     return Call([&]() -> HRESULT {
         std::wstring old_text = BstrText(old_name), new_text = BstrText(new_name);
-        // A name that cannot be given cuts nobody off.
-        if (!ValidateElementName(*storage_, new_text)) return STG_E_INVALIDNAME;
-        DisconnectOpenElement(old_text);
+        if (HoldsOpenElement(old_text)) {
+            // A rename that is refused cuts nobody off. Folders open inside a renamed one are read where they are.
+            HRESULT refused = CheckRename(*storage_, old_text, new_text, [this](const std::vector<std::wstring>& path) {
+                return StorageOfOpenFolder(path);
+            });
+            if (FAILED(refused)) return refused;
+            DisconnectOpenElement(old_text);
+        }
         if (!RenameChild(*storage_, old_text, new_text)) return FailureOf(*storage_);
         return S_OK;
     });

@@ -63,6 +63,10 @@ private:
     HRESULT OpenFilePath(const std::wstring& name, bool create, IStorageFile** out);
     HRESULT FindElementPath(const std::wstring& path, IStorageElement** out);
     HRESULT FindElementInfoPath(const std::wstring& path, IElementInfo** out);
+    // Whether a child folder or a file is open under name.
+    bool HoldsOpenElement(const std::wstring& name) const;
+    // The storage of the folder open below this one at path (display names), empty when it is not open.
+    StorageHolder StorageOfOpenFolder(const std::vector<std::wstring>& path) const;
     // Cuts off the open child folder and every open file under name, before that element changes.
     void DisconnectOpenElement(const std::wstring& name);
     // Leaves the table and drops the storage and the parent: the folder no longer holds anything open.

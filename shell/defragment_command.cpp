@@ -37,6 +37,7 @@ struct AnalysisContext {
     std::wstring path;
     bool frozen_before = false;
     CommandThreadStarter start_thread = nullptr;
+    FreezeSetter set_freeze = nullptr;
     ULONGLONG file_size = 0;  // less the fixed overhead
     ULONGLONG used = 0;
     bool analysis_done = false;
@@ -45,6 +46,7 @@ struct AnalysisContext {
     HWND dialog = nullptr;
     PhaseWork work = nullptr;
     const wchar_t* failure_heading = nullptr;
+    HRESULT unfreeze_failure = S_OK;
     tools::auto_kernel_handle thread;
 };
 
@@ -71,12 +73,22 @@ unsigned __stdcall PhaseThread(void* argument) {
     HRESULT failure = S_OK;
     {
         tools::com_initializer com;
+        bool froze = false, freeze_unfinished = false;
         failure = tools::com_boundary([&] {
             com.check();
-            if (!context.frozen_before) SetStorageFreeze(context.path, true);
+            if (!context.frozen_before) {
+                freeze_unfinished = true;
+                froze = !context.set_freeze(context.path, true);
+                freeze_unfinished = false;
+            }
             context.work(context);
         });
-        if (!context.frozen_before) tools::com_boundary([&] { SetStorageFreeze(context.path, false); });
+        // Only what this phase froze is unfrozen: a storage frozen meanwhile (from another window) stays so. A
+        // freeze that failed midway is undone too, quietly: its own failure is the one reported.
+        if (froze || freeze_unfinished) {
+            HRESULT unfrozen = tools::com_boundary([&] { context.set_freeze(context.path, false); });
+            if (froze) context.unfreeze_failure = unfrozen;
+        }
         Sleep(least_wait_ms);
         if (FAILED(failure))
             PostMessageW(context.dialog, failure_message, static_cast<WPARAM>(failure),
@@ -116,20 +128,27 @@ BOOL PhaseDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam, vo
     }
 }
 
-// One phase behind its wait dialog; returns once its thread has ended.
-void RunPhase(HWND owner, AnalysisContext& context, PhaseWork work, const wchar_t* caption, const wchar_t* text,
+// One phase behind its wait dialog; returns once its thread has ended, false when the storage that the phase froze
+// could not be unfrozen again (which has then been shown: the command ends there).
+bool RunPhase(HWND owner, AnalysisContext& context, PhaseWork work, const wchar_t* caption, const wchar_t* text,
               WORD animation, const wchar_t* failure_heading) {
     context.work = work;
     context.failure_heading = failure_heading;
+    context.unfreeze_failure = S_OK;
     WaitDialogParams params{caption, text, animation, platform::this_module(), PhaseDialogProc, &context};
-    struct joined {
-        AnalysisContext& context;
-        ~joined() {
-            if (context.thread) WaitForSingleObject(context.thread.get(), INFINITE);
-            context.thread.reset();
-        }
-    } join{context};
-    ShowWaitDialog(owner, params);
+    {
+        struct joined {
+            AnalysisContext& context;
+            ~joined() {
+                if (context.thread) WaitForSingleObject(context.thread.get(), INFINITE);
+                context.thread.reset();
+            }
+        } join{context};
+        ShowWaitDialog(owner, params);
+    }
+    if (SUCCEEDED(context.unfreeze_failure)) return true;
+    ShowErrorBox(owner, static_cast<DWORD>(context.unfreeze_failure), L"Unable to unfreeze the storage.");
+    return false;
 }
 
 HANDLE StartThread(unsigned(__stdcall* body)(void*), void* argument) {
@@ -140,16 +159,19 @@ HANDLE StartThread(unsigned(__stdcall* body)(void*), void* argument) {
 
 void DefragmentStorage(HWND owner, const std::wstring& path) { DefragmentStorage(owner, path, StartThread); }
 
-void DefragmentStorage(HWND owner, const std::wstring& path, CommandThreadStarter start_thread) {
+void DefragmentStorage(HWND owner, const std::wstring& path, CommandThreadStarter start_thread,
+                       FreezeSetter set_freeze) {
     owner = BoxOwner(owner);
     AnalysisContext context;
     context.path = path;
     context.frozen_before = IsStorageFrozenAtPath(path);
     context.start_thread = start_thread;
-    RunPhase(owner, context, Analyse, L"Analysis in progress",
-             L"Please wait several minutes until analysis process will finish...", IDR_ANALYSIS_ANIMATION,
-             L"Unable to analyse the storage");
-    if (!context.analysis_done) return;
+    context.set_freeze = set_freeze;
+    if (!RunPhase(owner, context, Analyse, L"Analysis in progress",
+                  L"Please wait several minutes until analysis process will finish...", IDR_ANALYSIS_ANIMATION,
+                  L"Unable to analyse the storage") ||
+        !context.analysis_done)
+        return;
 
     const ULONGLONG percent = FragmentationPercent(context.file_size, context.used);
     const bool offer = percent > defragmentation_threshold;
@@ -159,10 +181,10 @@ void DefragmentStorage(HWND owner, const std::wstring& path, CommandThreadStarte
     int answer = MessageBoxW(owner, text.c_str(), box_caption, offer ? MB_YESNO | MB_ICONWARNING : MB_ICONINFORMATION);
     if (answer != IDYES) return;
 
-    RunPhase(owner, context, Defragment, L"Defragmentation is in progress...",
-             L"Please wait several minutes until defragmentation will finish...", IDR_DEFRAGMENTATION_ANIMATION,
-             L"Unable to defragment storage");
-    if (context.defragmentation_done)
+    if (RunPhase(owner, context, Defragment, L"Defragmentation is in progress...",
+                 L"Please wait several minutes until defragmentation will finish...", IDR_DEFRAGMENTATION_ANIMATION,
+                 L"Unable to defragment storage") &&
+        context.defragmentation_done)
         MessageBoxW(owner, L"Defragmentation has finished successfully", box_caption, MB_ICONINFORMATION);
 }
 

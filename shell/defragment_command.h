@@ -6,15 +6,21 @@
 #include <process.h>
 #include <string>
 
+#include "storage_freeze.h"
+
 namespace shell {
 
 // Starts a thread as _beginthreadex does: its handle, or null with the last error set.
 using CommandThreadStarter = HANDLE (*)(unsigned(__stdcall* body)(void*), void* argument);
+// Freezes or unfreezes a storage as SetStorageFreeze does, returning the state its mark had before.
+using FreezeSetter = bool (*)(const std::wstring& path, bool freeze);
 
 // Reports everything to the user (owned by owner): the figure, the question, the outcome and the failures of
-// each phase. Throws only when the frozen state cannot be read or a wait dialog cannot be shown.
+// each phase, among them a storage that a phase froze and could not unfreeze again (the command ends there).
+// Throws only when the frozen state cannot be read or a wait dialog cannot be shown.
 void DefragmentStorage(HWND owner, const std::wstring& path);
-// The same with the threads started by start_thread.
-void DefragmentStorage(HWND owner, const std::wstring& path, CommandThreadStarter start_thread);
+// The same with the threads started by start_thread and the storage frozen and unfrozen by set_freeze.
+void DefragmentStorage(HWND owner, const std::wstring& path, CommandThreadStarter start_thread,
+                       FreezeSetter set_freeze = SetStorageFreeze);
 
 }  // namespace shell

@@ -9,10 +9,29 @@
 
 namespace shell {
 
+namespace {
+
+constexpr long watched = 0;
+
+// A watch that outlived an unfreeze (one that met a frozen-state query) would keep an unmarked storage frozen.
+void EndLeftoverWatch(const std::wstring& path) {
+    auto server = ConnectServer();
+    const tools::bstr file(path);
+    if (GetWatchStateOrThrow(server.get(), file) != watched) return;
+    WatchFileOrThrow(server.get(), file, false);
+    RefreshStorageItem(path);
+}
+
+}  // namespace
+
 bool SetStorageFreeze(const std::wstring& path, bool freeze) {
     auto root = OpenStorageAtPath(path);
     const bool previous = IsStorageFrozen(root.get());
-    if (previous == freeze) return previous;
+    if (previous == freeze) {
+        root.reset();
+        if (!freeze) EndLeftoverWatch(path);
+        return previous;
+    }
     auto server = ConnectServer();
     const GUID id = GetStorageId(root.get());
     SetStorageFrozen(root.get(), freeze);

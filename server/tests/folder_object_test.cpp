@@ -7,6 +7,7 @@
 #include <orrisafe.h>
 #include <server/idl/storage_identities.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -393,6 +394,39 @@ TEST_CASE("renaming keeps the element and refuses names that cannot be given") {
     File renamed = s.file(s.root.get(), L"new.txt", 0);
     REQUIRE(renamed);
     CHECK(name_of(renamed.get()) == L"new.txt");
+}
+
+TEST_CASE("a rename that is refused cuts nobody off, and a folder's new name keeps every path inside it openable") {
+    open_storage s;
+    Folder x = s.folder(s.root.get(), L"x", VARIANT_TRUE);
+    Folder z = s.folder(x.get(), L"z", VARIANT_TRUE);
+    s.file(z.get(), L"deep.txt", VARIANT_TRUE);
+    File y = s.file(x.get(), L"y.txt", VARIANT_TRUE);
+    File f = s.file(s.root.get(), L"f.txt", VARIANT_TRUE);
+    s.file(s.root.get(), L"other.txt", VARIANT_TRUE);
+    // The deepest path inside x is \z\deep.txt: with \<name> in front, 244 characters fit and 245 do not.
+    const std::wstring fits(244, L'n'), too_long(245, L'n');
+
+    CHECK(s.root->RenameElement(bstr(L"x"), bstr(too_long)) == STG_E_INVALIDNAME);
+    CHECK(s.root->RenameElement(bstr(L"x"), bstr(L"OTHER.txt")) == already_exists);
+    CHECK(s.root->RenameElement(bstr(L"f.txt"), bstr(L"other.txt")) == already_exists);
+    CHECK(s.root->RenameElement(bstr(L"gone"), bstr(L"f.txt")) == not_found);
+    VARIANT_BOOL root = VARIANT_TRUE;
+    CHECK(x->IsRoot(&root) == S_OK);
+    CHECK(z->IsRoot(&root) == S_OK);
+    unsigned __int64 size = 0;
+    CHECK(y->GetSize(&size) == S_OK);
+    CHECK(f->GetSize(&size) == S_OK);
+    std::vector<std::wstring> names = listing(s.root.get());
+    std::sort(names.begin(), names.end());
+    CHECK(names == std::vector<std::wstring>{L"file f.txt", L"file other.txt", L"folder x"});
+
+    CHECK(s.root->RenameElement(bstr(L"x"), bstr(fits)) == S_OK);
+    CHECK(object_testing::is_object_gone(y->GetSize(&size)));
+    // Nothing is open inside it now.
+    CHECK(s.root->RenameElement(bstr(fits), bstr(too_long)) == STG_E_INVALIDNAME);
+    CHECK(s.file(s.root.get(), fits + L"\\z\\deep.txt", 0));
+    CHECK(s.file(s.root.get(), fits + L"\\y.txt", 0));
 }
 
 TEST_CASE("a child folder's parent reference can be handed out once") {

@@ -226,6 +226,36 @@ TEST_CASE_FIXTURE(storage_bench,
     CHECK(notifications.about(path).size() == 4);
 }
 
+namespace {
+
+// An unfreeze on another thread, run to its end where the query's window lies.
+void UnfreezeMeanwhile(const std::wstring& path) { CHECK(shell::SetStorageFreeze(path, false)); }
+
+}  // namespace
+
+TEST_CASE_FIXTURE(storage_bench, "a storage whose mark is cleared is never left watched, so never left frozen") {
+    const std::wstring path = MakeStorage(dir, L"race", SeparateFileAndAttach, pfx);
+    auto server = ConnectServer();
+    const tools::bstr file(path);
+
+    SUBCASE("an unfreeze between the query's reading of the mark and its watch") {
+        CHECK_FALSE(shell::SetStorageFreeze(path, true));
+        // Frozen by its mark, not watched (as after a restart of the service).
+        WatchFileOrThrow(server.get(), file, false);
+        CHECK_FALSE(shell::IsStorageFrozenAtPath(path, UnfreezeMeanwhile));
+        CHECK(WatchState(path) == 2);
+        CHECK(testing::file_is_free(path));
+    }
+    SUBCASE("a watch left over on an unfrozen storage ends at the next unfreeze") {
+        WatchFileOrThrow(server.get(), file, true);
+        REQUIRE(shell::IsStorageFrozenAtPath(path));
+        CHECK_FALSE(shell::SetStorageFreeze(path, false));
+        CHECK(WatchState(path) == 2);
+    }
+    CHECK_FALSE(shell::IsStorageFrozenAtPath(path));
+    CHECK(Property(path, FrozenProperty).get().boolVal == VARIANT_FALSE);
+}
+
 TEST_CASE_FIXTURE(storage_bench,
                   "attaching checks the key file against the storage and attaches exactly its bytes; detaching removes it") {
     tools::byte_buffer other_pfx;
@@ -523,6 +553,24 @@ HANDLE FailingStart(unsigned(__stdcall*)(void*), void*) {
     return nullptr;
 }
 
+HANDLE BeginThread(unsigned(__stdcall* body)(void*), void* argument) {
+    return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, argument, 0, nullptr));
+}
+
+// Freezes and unfreezes as the command does, except that from the second unfreeze on (the defragmentation's) another
+// program holds the file, so that the server cannot open it.
+int unfreezes = 0;
+bool UnfreezeHeldSecondTime(const std::wstring& path, bool freeze) {
+    if (freeze || ++unfreezes < 2) return shell::SetStorageFreeze(path, freeze);
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(held != INVALID_HANDLE_VALUE);
+    struct closer {
+        HANDLE file;
+        ~closer() { CloseHandle(file); }
+    } close{held};
+    return shell::SetStorageFreeze(path, false);
+}
+
 }  // namespace
 
 TEST_CASE("the estimate reads the compound file's directory: streams in whole blocks, property sets as they are") {
@@ -634,6 +682,42 @@ TEST_CASE_FIXTURE(storage_bench,
         if (frozen_before) shell::SetStorageFreeze(path, false);
         CHECK(Digests(path) == digests);
       }
+    }
+
+    SUBCASE("a storage frozen from elsewhere while the offer stands stays frozen") {
+        const std::wstring path = MakeStorage(dir, L"meanwhile", AttachOnly, pfx);
+        Fragment(path);
+        background_call defragmentation([&] {
+            shell::DefragmentStorage(nullptr, path);
+            return true;
+        });
+        REQUIRE(WaitForWaitDialog(L"Analysis in progress"));
+        HWND offer = WaitForBox(L"Storage is fragmented on ");
+        REQUIRE(offer);
+        CHECK_FALSE(shell::SetStorageFreeze(path, true));
+        Press(offer, IDYES);
+        CHECK(Answer(L"Defragmentation", IDOK) == L"Defragmentation has finished successfully");
+        REQUIRE(defragmentation.finished());
+        CHECK(shell::IsStorageFrozenAtPath(path));
+        CHECK(shell::SetStorageFreeze(path, false));
+    }
+
+    SUBCASE("a storage that the defragmentation cannot unfreeze again is reported, and no success claimed") {
+        const std::wstring path = MakeStorage(dir, L"unfreezable", AttachOnly, pfx);
+        Fragment(path);
+        unfreezes = 0;
+        background_call defragmentation([&] {
+            shell::DefragmentStorage(nullptr, path, BeginThread, UnfreezeHeldSecondTime);
+            return true;
+        });
+        CHECK(Analyse(path, IDYES).rfind(L"Storage is fragmented on ", 0) == 0);
+        const std::wstring heading = L"Unable to unfreeze the storage.";
+        CHECK(Answer(heading, IDOK).rfind(heading + L"\n\n", 0) == 0);
+        // No box stands any more: the command has ended.
+        REQUIRE(defragmentation.finished());
+        CHECK(unfreezes == 2);
+        CHECK(shell::IsStorageFrozenAtPath(path));
+        CHECK(shell::SetStorageFreeze(path, false));
     }
 
     SUBCASE("a phase whose thread cannot start ends its dialog with the error") {
