@@ -3,14 +3,16 @@
 
 #include <new>
 
+#include "com_unknown.h"
+
 namespace platform {
 
 namespace {
 
 // The object held for one interface: an aggregate whose interface is that interface's own proxy, connected
-// to nothing, so it has the interface's exact method layout without an implementation of ours. Its marshal
-// data never leaves this process: no client can reach it, and a call would fail as on a lost connection.
-class placeholder final : public IUnknown {
+// to nothing, so that it has the interface's exact method layout without an implementation of ours. Its
+// marshal data never leaves this process, so no client can call it.
+class placeholder final : public com_unknown<IUnknown> {
 public:
     // The one reference of a new placeholder for iid; null when the interface has no proxy to lend.
     static placeholder* make(REFIID iid) noexcept {
@@ -35,26 +37,18 @@ public:
     }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = IsEqualIID(iid, IID_IUnknown) ? static_cast<IUnknown*>(this) : IsEqualIID(iid, iid_) ? face_ : nullptr;
-        if (!*out) return E_NOINTERFACE;
+        if (!out || !IsEqualIID(iid, iid_)) return com_unknown::QueryInterface(iid, out);
+        *out = face_;
         AddRef();
         return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&count_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG count = InterlockedDecrement(&count_);
-        if (count == 0) delete this;
-        return static_cast<ULONG>(count);
     }
 
 private:
     explicit placeholder(REFIID iid) : iid_(iid) {}
-    ~placeholder() {
+    ~placeholder() override {
         if (inner_) inner_->Release();
     }
 
-    LONG count_ = 1;
     IID iid_;
     IRpcProxyBuffer* inner_ = nullptr;
     IUnknown* face_ = nullptr;  // counted on this object

@@ -1,7 +1,9 @@
-// Two clients of the installed service at once, each a process of its own: one opens a storage, lists it,
-// reads every file and lets go of every object, round after round; the other calls in between on a storage
-// of its own. Each call, releases included, is watched: one that has not returned after hang_ms is a hang,
-// and the service goes. ORRI_RELEASE_ROUNDS=<n> runs exactly n rounds instead of the suite's short run.
+// Clients of the installed service at once, each a process of its own: the walker opens a storage, lists it,
+// reads every file and lets go of every object, round after round; the caller calls in between on the
+// folders and files of a second storage, which a third client closes again and again (as freezing a storage
+// does), cutting the caller off. Each call, releases included, is watched: one that has not returned after
+// hang_ms is a hang, and the service goes. ORRI_RELEASE_ROUNDS=<n> runs exactly n walker rounds instead of
+// the suite's short run.
 #include <server/client/connect_server.h>
 #include <server/client/server_calls.h>
 #include <server/idl/storage_identities.h>
@@ -11,10 +13,10 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include <tools/paths.h>
+#include <tools/tests/compound_file.h>
 #include <tools/tests/test_support.h>
 
 #include "service_fixture.h"
@@ -27,11 +29,11 @@ constexpr DWORD hang_ms = 30000;   // a loaded machine stalls for seconds; a han
 constexpr DWORD suite_ms = 45000;  // the suite's run: rounds until then
 constexpr unsigned suite_rounds = 400;
 
-// What the parent tells its two children: the storage each works on, the walker's rounds and the event that
-// stops both.
-const wchar_t walker_variable[] = L"ORRI_STRESS_WALK", caller_variable[] = L"ORRI_STRESS_CALL",
-              rounds_variable[] = L"ORRI_STRESS_ROUNDS", stop_variable[] = L"ORRI_STRESS_STOP";
-const wchar_t* const variables[] = {walker_variable, caller_variable, rounds_variable, stop_variable};
+// What the parent tells its children: the storage each works on, the walker's rounds and the event that stops
+// them all.
+enum class role { walker, caller, closer };
+const wchar_t* const storage_variables[] = {L"ORRI_STRESS_WALK", L"ORRI_STRESS_CALL", L"ORRI_STRESS_CLOSE"};
+const wchar_t rounds_variable[] = L"ORRI_STRESS_ROUNDS", stop_variable[] = L"ORRI_STRESS_STOP";
 
 // The call a client started last and when; its watchdog thread reads them.
 struct call_watch {
@@ -90,11 +92,7 @@ void walk(IStorageFolder* folder) {
 
 // A storage of 8 files in its root and 6 more in two folders below, made through the service.
 void make_storage(IStorageServer* server, const std::wstring& path) {
-    STGOPTIONS options{1, 0, 512};
-    tools::interface_holder<IStorage> made;
-    REQUIRE(StgCreateStorageEx(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, STGFMT_DOCFILE, 0,
-                               &options, nullptr, IID_IStorage, made.put_void()) == S_OK);
-    made.reset();
+    testing::create_docfile(path);
     auto root = OpenStorageOrThrow(server, bstr(path));
     auto docs = OpenFolderOrThrow(root.get(), bstr(L"docs"), VARIANT_TRUE);
     auto deep = OpenFolderOrThrow(docs.get(), bstr(L"deep"), VARIANT_TRUE);
@@ -106,9 +104,40 @@ void make_storage(IStorageServer* server, const std::wstring& path) {
     }
 }
 
-// One of the two clients, in a child process: walks the storage at path round after round, or calls in
-// between on it, until the walker's rounds are done or the stop event is set.
-void run_client(bool walker, const std::wstring& path) {
+// What a client cut off from a closed storage's objects meets.
+bool cut_off(HRESULT hr) {
+    return hr == RPC_E_DISCONNECTED || hr == CO_E_OBJNOTCONNECTED || hr == HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED);
+}
+
+// Calls on a storage's root, a folder and a file in it, and lists the root, until the storage is closed
+// under it; then opens it again.
+void call_in_between(IStorageServer* server, const bstr& path) {
+    try {
+        auto root = watch("OpenStorage", [&] { return OpenStorageOrThrow(server, path); });
+        auto docs = watch("OpenFolder", [&] { return OpenFolderOrThrow(root.get(), bstr(L"docs"), VARIANT_FALSE); });
+        auto file = watch("OpenFile", [&] { return OpenFileOrThrow(root.get(), bstr(L"file 1.txt"), VARIANT_FALSE); });
+        for (int i = 0; i < 50; ++i) {
+            watch("IsRoot", [&] { return IsRootOrThrow(root.get()); });
+            watch("GetName (folder)", [&] { return GetNameOrThrow(docs.get()); });
+            watch("GetSize (file)", [&] { return GetSizeOrThrow(file.get()); });
+            auto elements = watch("EnumElements", [&] { return EnumElementsOrThrow(root.get()); });
+            auto info = watch("Next", [&] { return NextOrThrow(elements.get()); });
+            watch("GetName (element info)", [&] { return GetNameOrThrow(info.get()); });
+            watch("Release (element info)", [&] { info.reset(); });
+            watch("Release (enumerator)", [&] { elements.reset(); });
+        }
+        watch("Release (file)", [&] { file.reset(); });
+        watch("Release (folder)", [&] { docs.reset(); });
+        watch("Release (root)", [&] { root.reset(); });
+    } catch (const _com_error& e) {
+        if (!cut_off(e.Error())) throw;
+    }
+}
+
+// One of the clients, in a child process, on the storage at path, until the walker's rounds are done or
+// the stop event is set.
+void run_client(role as, const std::wstring& path) {
     testing::com_apartment com;
     HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, testing::env(stop_variable).c_str());
     REQUIRE(stop);
@@ -116,41 +145,32 @@ void run_client(bool walker, const std::wstring& path) {
     CloseHandle(CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr));
     const DWORD started = GetTickCount();
     auto stopped = [&] { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT; };
+    const char* name = as == role::walker ? "walker" : as == role::caller ? "caller" : "closer";
     HRESULT failure = S_OK;
     try {
         auto server = watch("ConnectServer", [] { return ConnectServer(); });
-        if (walker) {
-            // The root goes with the last reference to it: every round opens the file anew.
-            for (; watch.rounds < rounds && !stopped(); ++watch.rounds) {
+        for (; !stopped() && (as != role::walker || watch.rounds < rounds); ++watch.rounds) {
+            if (as == role::walker) {
                 if (watch.rounds % 200 == 0)
                     printf("walker: round %u after %lu s\n", watch.rounds.load(), (GetTickCount() - started) / 1000);
+                // The root goes with the last reference to it: every round opens the file anew.
                 auto root = watch("OpenStorage", [&] { return OpenStorageOrThrow(server.get(), bstr(path)); });
                 walk(root.get());
                 watch("Release (root)", [&] { root.reset(); });
+            } else if (as == role::caller) {
+                call_in_between(server.get(), bstr(path));
+            } else {
+                watch("CloseStorage", [&] { return CloseStorageOrThrow(server.get(), bstr(path)); });
+                Sleep(20);
             }
-        } else {
-            auto root = watch("OpenStorage", [&] { return OpenStorageOrThrow(server.get(), bstr(path)); });
-            for (; !stopped(); ++watch.rounds) {
-                watch("IsStorageOpen", [&] { return IsStorageOpenOrThrow(server.get(), bstr(path)); });
-                auto elements = watch("EnumElements", [&] { return EnumElementsOrThrow(root.get()); });
-                auto info = watch("Next", [&] { return NextOrThrow(elements.get()); });
-                watch("GetSize", [&] { return GetSizeOrThrow(info.get()); });
-                auto found = watch("FindElementInfo", [&] { return FindElementInfoOrThrow(root.get(), bstr(L"docs\\deep")); });
-                watch("GetName", [&] { return GetNameOrThrow(found.get()); });
-                watch("Release (element info)", [&] { info.reset(); });
-                watch("Release (element info)", [&] { found.reset(); });
-                watch("Release (enumerator)", [&] { elements.reset(); });
-            }
-            watch("Release (root)", [&] { root.reset(); });
         }
         watch("Release (server)", [&] { server.reset(); });
     } catch (const _com_error& e) {
         failure = e.Error();
     }
     watch.done = true;
-    printf("%s: %u rounds in %lu s, %s 0x%08lX\n", walker ? "walker" : "caller", watch.rounds.load(),
-           (GetTickCount() - started) / 1000, FAILED(failure) ? "failed with" : "ended with",
-           static_cast<unsigned long>(failure));
+    printf("%s: %u rounds in %lu s, %s 0x%08lX\n", name, watch.rounds.load(), (GetTickCount() - started) / 1000,
+           FAILED(failure) ? "failed with" : "ended with", static_cast<unsigned long>(failure));
     fflush(stdout);
     CloseHandle(stop);
     CHECK(failure == S_OK);
@@ -159,11 +179,14 @@ void run_client(bool walker, const std::wstring& path) {
 }  // namespace
 
 // Run only as the children that the stress case starts.
-TEST_CASE("release stress client: the walker") {
-    if (std::wstring path = testing::env(walker_variable); !path.empty()) run_client(true, path);
+TEST_CASE("release stress client: walker") {
+    if (std::wstring path = testing::env(storage_variables[0]); !path.empty()) run_client(role::walker, path);
 }
-TEST_CASE("release stress client: the caller") {
-    if (std::wstring path = testing::env(caller_variable); !path.empty()) run_client(false, path);
+TEST_CASE("release stress client: caller") {
+    if (std::wstring path = testing::env(storage_variables[1]); !path.empty()) run_client(role::caller, path);
+}
+TEST_CASE("release stress client: closer") {
+    if (std::wstring path = testing::env(storage_variables[2]); !path.empty()) run_client(role::closer, path);
 }
 
 TEST_CASE("a client letting go of objects all the time never stops the service for another") {
@@ -181,31 +204,36 @@ TEST_CASE("a client letting go of objects all the time never stops the service f
     std::wstring stop_name = L"orri-release-stress-" + std::to_wstring(GetCurrentProcessId());
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, stop_name.c_str());
     REQUIRE(stop);
-    const std::wstring values[] = {walked, other, asked.empty() ? std::to_wstring(suite_rounds) : asked, stop_name};
-    for (size_t i = 0; i < 4; ++i) SetEnvironmentVariableW(variables[i], values[i].c_str());
-    auto child = [self = tools::module_file_path(nullptr)](const char* role, std::string* output) {
-        std::wstring filter(role, role + strlen(role));
-        return testing::run_process(L"\"" + self + L"\" -tc=\"release stress client: the " + filter + L"\"", output,
-                                    24 * 3600 * 1000);
+    const std::wstring storages[] = {walked, other, other};
+    for (size_t i = 0; i < 3; ++i) SetEnvironmentVariableW(storage_variables[i], storages[i].c_str());
+    SetEnvironmentVariableW(rounds_variable, (asked.empty() ? std::to_wstring(suite_rounds) : asked).c_str());
+    SetEnvironmentVariableW(stop_variable, stop_name.c_str());
+    std::string outputs[3];
+    DWORD codes[3] = {1, 1, 1};
+    auto child = [&, self = tools::module_file_path(nullptr)](int which) {
+        const wchar_t* names[] = {L"walker", L"caller", L"closer"};
+        codes[which] = testing::run_process(L"\"" + self + L"\" -tc=\"release stress client: " + names[which] + L"\"",
+                                            &outputs[which], 24 * 3600 * 1000);
     };
-    std::string walker_output, caller_output;
-    DWORD walker = 1, caller = 1;
     REQUIRE(testing::all_end_within(INFINITE, {
         [&] {
-            walker = child("walker", &walker_output);
-            SetEvent(stop);  // the caller goes on until the walker has ended
+            child(0);
+            SetEvent(stop);  // the others go on until the walker has ended
         },
-        [&] { caller = child("caller", &caller_output); },
+        [&] { child(1); },
+        [&] { child(2); },
         [&] {
             // The suite's run ends after suite_ms, a run of rounds asked for when they are done.
             if (asked.empty() && WaitForSingleObject(stop, suite_ms) == WAIT_TIMEOUT) SetEvent(stop);
         },
     }));
-    for (const wchar_t* variable : variables) SetEnvironmentVariableW(variable, nullptr);
+    for (const wchar_t* variable : storage_variables) SetEnvironmentVariableW(variable, nullptr);
+    SetEnvironmentVariableW(rounds_variable, nullptr);
+    SetEnvironmentVariableW(stop_variable, nullptr);
     CloseHandle(stop);
-    MESSAGE(walker_output << caller_output);
-    CHECK(walker == 0);
-    CHECK(caller == 0);
-    CHECK(walker_output.find("hang") == std::string::npos);
-    CHECK(caller_output.find("hang") == std::string::npos);
+    MESSAGE(outputs[0] << outputs[1] << outputs[2]);
+    for (int i = 0; i < 3; ++i) {
+        CHECK(codes[i] == 0);
+        CHECK(outputs[i].find("hang") == std::string::npos);
+    }
 }
