@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "running_under_wine.h"
+
 namespace platform {
 namespace {
 
@@ -249,16 +251,48 @@ private:
         require_length(length, mini_sector_size, size);
     }
 
-    // Every entry below the root, reached once through sibling and child links.
+    // An entry's name as the platform's reader takes it: the characters before the first NUL.
+    struct entry_name {
+        unsigned length = 0;
+        uint16_t chars[32] = {};
+    };
+
+    // The name of entry_. Its first NUL must lie in the name field and not before the end that the length field
+    // gives (the platform would search for a shorter name than the one stored), and it must be valid UTF-16.
+    entry_name read_name() const {
+        uint16_t length_field = u16(entry_ + 0x40);
+        require(length_field >= 2 && length_field <= 64 && length_field % 2 == 0);
+        entry_name name;
+        while (name.length < 32 && (name.chars[name.length] = u16(entry_ + 2 * name.length)) != 0) ++name.length;
+        require(name.length < 32 && name.length + 1 >= length_field / 2u);
+        for (unsigned i = 0; i < name.length; ++i) {
+            uint16_t c = name.chars[i];
+            if (c >= 0xD800 && c <= 0xDBFF) {
+                // A high surrogate and the low one after it are one character.
+                require(i + 1 < name.length && name.chars[i + 1] >= 0xDC00 && name.chars[i + 1] <= 0xDFFF);
+                ++i;
+            } else {
+                require(c < 0xDC00 || c > 0xDFFF);
+            }
+        }
+        return name;
+    }
+
+    // Every entry below the root, reached once through sibling and child links. The siblings below a storage
+    // form a search tree by name in the platform's order (names_in_order); a name outside the range that its
+    // place in the tree allows would be missed by every search and listing, so it is damage too.
     void walk_tree() {
         std::vector<bool> reached(static_cast<size_t>(entries_));
+        constexpr uint32_t unbounded = 0xFFFFFFFF;
         struct place {
             uint32_t entry;
             unsigned depth;
+            uint32_t above, below;  // indices in names of the names this one must follow and precede
         };
         std::vector<place> pending;
+        std::vector<entry_name> names;
         reached[0] = true;
-        if (root_child_ != no_entry) pending.push_back({root_child_, 1});
+        if (root_child_ != no_entry) pending.push_back({root_child_, 1, unbounded, unbounded});
         while (!pending.empty()) {
             place next = pending.back();
             pending.pop_back();
@@ -266,23 +300,43 @@ private:
             reached[next.entry] = true;
             entry_at(next.entry);
             unsigned char type = entry_[0x42];
-            require(type >= storage_entry && type < root_entry);
-            uint16_t name_length = u16(entry_ + 0x40);
-            require(name_length >= 2 && name_length <= 64 && name_length % 2 == 0);
-            bool terminated = false;
-            for (unsigned i = 0; i < 32 && !terminated; ++i) terminated = u16(entry_ + 2 * i) == 0;
-            require(terminated);
+            require(type == storage_entry || type == stream_entry);
+            names.push_back(read_name());
+            const entry_name& name = names.back();
+            require(next.above == unbounded || names_in_order(names[next.above], name));
+            require(next.below == unbounded || names_in_order(name, names[next.below]));
+            uint32_t here = static_cast<uint32_t>(names.size() - 1);
             uint32_t left = u32(entry_ + 0x44), right = u32(entry_ + 0x48), child = u32(entry_ + 0x4C);
             uint32_t start = u32(entry_ + 0x74);
             uint64_t size = u64(entry_ + 0x78);
-            if (left != no_entry) pending.push_back({left, next.depth});
-            if (right != no_entry) pending.push_back({right, next.depth});
+            if (left != no_entry) pending.push_back({left, next.depth, next.above, here});
+            if (right != no_entry) pending.push_back({right, next.depth, here, next.below});
             if (type == storage_entry && child != no_entry) {
                 require(next.depth < max_compound_file_depth);
-                pending.push_back({child, next.depth + 1});
+                pending.push_back({child, next.depth + 1, unbounded, unbounded});
             }
             if (type == stream_entry) check_stream(start, size);
         }
+    }
+
+    // The platform's order of sibling names, in which it inserts and searches them: the shorter name first,
+    // names of one length by their upper-cased characters. Equal names are not in order: a search finds one.
+    static bool names_in_order(const entry_name& first, const entry_name& second) {
+        if (first.length != second.length) return first.length < second.length;
+        for (unsigned i = 0; i < first.length; ++i) {
+            uint16_t a = upper_case(first.chars[i]), b = upper_case(second.chars[i]);
+            if (a != b) return a < b;
+        }
+        return false;
+    }
+
+    // Wine's reader upper-cases with the C run time's towupper in the "C" locale, which maps a-z only;
+    // Windows' maps every letter that has a simple upper case.
+    static uint16_t upper_case(uint16_t c) {
+        if (c < 0x80) return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 'a' + 'A') : c;
+        if (running_under_wine()) return c;
+        wchar_t in = static_cast<wchar_t>(c), out = in;
+        return LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &in, 1, &out, 1) == 1 ? static_cast<uint16_t>(out) : c;
     }
 
     file_reader file_;

@@ -8,7 +8,9 @@ namespace platform {
 // sector tables (DIFAT, FAT, mini FAT), its directory tree and the chains of its streams are consistent:
 // every sector and directory entry in range, no sector owned twice (so no chain has a cycle), no entry
 // reached twice in the tree, no storage nested deeper than max_compound_file_depth, each stream's chain
-// long enough for its size. STG_E_FILEALREADYEXISTS for a file that is no compound file,
+// long enough for its size, every entry in the tree a storage or a stream whose name is valid UTF-16 with
+// no NUL before the end its length gives, and the siblings below each storage in the order in which the
+// platform searches them (so that no search or listing misses one). STG_E_FILEALREADYEXISTS for a file that is no compound file,
 // STG_E_DOCFILECORRUPT for a damaged one; a file that cannot be opened gives the error the platform's own
 // open gives (STG_E_FILENOTFOUND, STG_E_SHAREVIOLATION, ...). Reads only the file's tables.
 HRESULT check_compound_file(const wchar_t* path);

@@ -1,5 +1,9 @@
 #include "storage_server_class.h"
 
+#include <objidl.h>
+#include <orrisafe.h>
+
+#include <platform/interface_registrations.h>
 #include <tools/com_error.h>
 
 #include "server_class_factory.h"
@@ -19,6 +23,13 @@ public:
     }
 
 private:
+    // Every interface the server hands out (the class object too, which each client's activation marshals
+    // anew) stays registered from before the first client until after the factory and all it opened are gone
+    // (declared first, it goes last), so that no release on the service's one thread waits for calls that
+    // wait for that thread.
+    platform::interface_registrations registrations_{IID_IClassFactory,  IID_IStorageServer, IID_IStorageElement,
+                                                     IID_IStorageFolder, IID_IStorageFile,   IID_IElementEnum,
+                                                     IID_IElementInfo,   IID_IStream};
     CServerClassFactory factory_;
 };
 

@@ -156,7 +156,8 @@ TEST_CASE("damaged storages and hostile calls never stop the service for other c
         return path;
     };
 
-    // Structures the platform's reader loops on are refused at OpenStorage and by Defragment.
+    // Structures the platform's reader loops on, and directories that mislead its searches, are refused at
+    // OpenStorage and by Defragment.
     uint32_t a = original.find(HashedElementName(std::wstring(L"a.txt"))),
              docs = original.find(HashedElementName(std::wstring(L"docs"))),
              big = original.find(HashedElementName(std::wstring(L"big.bin"))),
@@ -169,6 +170,10 @@ TEST_CASE("damaged storages and hostile calls never stop the service for other c
         {"the first directory sector lies in the mini FAT", [&](auto& f) { f.set_u32(f.first_directory, f.u32(f.first_mini_fat)); }},
         {"the 200 KiB file's chain is a cycle", [&](auto& f) { f.set_u32(f.fat_at(big_chain.back()), big_chain.front()); }},
         {"a file's size is 2^64-1", [&](auto& f) { f.set_u64(f.entry_at(big) + f.size, ~0ull); }},
+        {"a NUL inside a folder's name", [&](auto& f) { f.set_name_char(docs, 3, 0); }},
+        {"an unpaired surrogate in a file's name", [&](auto& f) { f.set_name_char(a, 2, 0xD800); }},
+        {"a folder of type 3", [&](auto& f) { f.bytes[f.entry_at(docs) + f.type] = 3; }},
+        {"two files that exchanged names", [&](auto& f) { f.swap_names(a, big); }},
     };
     for (const auto& [what, damage] : loops) {
         INFO(std::string(what));

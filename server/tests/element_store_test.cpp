@@ -3,6 +3,7 @@
 #include <tools/tests/test_support.h>
 #include "raw_directory.h"
 
+#include <platform/compound_file_check.h>
 #include <platform/property_set_name.h>
 #include <platform/property_set_storage.h>
 #include <server/element_store.h>
@@ -12,6 +13,7 @@
 #include <tools/text.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwctype>
 
 namespace {
@@ -742,4 +744,24 @@ TEST_CASE("a stand-in names exactly one stored name, and deletes that child with
     CHECK(std::count(left.begin(), left.end(), HashedElementName(std::wstring(L"Damaged Folder"))) == 0);
     CHECK(std::count(left.begin(), left.end(), platform::property_set_stream_name(ElementNameHash(L"Damaged Folder"))) == 0);
     CHECK(std::count(left.begin(), left.end(), HashedElementName(std::wstring(L"kept.txt"))) == 1);
+}
+
+TEST_CASE("a storage the element store filled with thousands of names passes the structure check") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"many names.orrisafe");
+    {
+        auto root = new_store(path);
+        auto folder = OpenChildStorage(*root, L"Folder", true);
+        REQUIRE(folder);
+        for (int i = 0; i < 2000; ++i) {
+            wchar_t name[40];
+            std::swprintf(name, 40, L"%ls %d.txt", i % 3 ? L"File" : L"\x00c9t\x00e9", i);
+            REQUIRE(OpenChildStream(i % 5 ? *root : *folder, name, true));
+            // Taking names out of a tree and renaming in it move its entries around.
+            if (i % 4 == 3) REQUIRE(DeleteChild(i % 5 ? *root : *folder, name));
+            else if (i % 9 == 1) REQUIRE(RenameChild(i % 5 ? *root : *folder, name, std::wstring(name) + L" (renamed)"));
+        }
+    }
+    CHECK(platform::check_compound_file(path.c_str()) == S_OK);
 }

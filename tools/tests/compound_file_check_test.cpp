@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <platform/compound_file_check.h>
+#include <platform/rename_element.h>
 
 #include "compound_file.h"
 #include "compound_file_image.h"
@@ -150,6 +151,82 @@ TEST_CASE("the structure check refuses every kind of damaged structure the platf
     refused("FAT sector not marked as one", [&](auto& f) { f.set_u32(f.fat_at(f.u32(0x4C)), 0xFFFFFFFF); });
     refused("sector size the platform does not know", [&](auto& f) { f.bytes[0x1E] = 10; });
     refused("truncated", [&](auto& f) { f.bytes.resize(f.bytes.size() / 2); });
+}
+
+TEST_CASE("the structure check refuses names and sibling trees in which the platform's searches go astray") {
+    damage_bench bench;
+    const compound_file_image& healthy = bench.healthy;
+    uint32_t large = healthy.find(L"large"), small = healthy.find(L"small"), sub = healthy.find(L"sub");
+    auto judged = [&](const std::function<void(compound_file_image&)>& change) {
+        compound_file_image image = healthy;
+        change(image);
+        image.save(bench.path);
+        return platform::check_compound_file(bench.path.c_str());
+    };
+    // Each damage leaves every name where it was in its tree, so that only the one rule at stake can see it.
+    const std::pair<const char*, std::function<void(compound_file_image&)>> damages[] = {
+        {"a NUL inside a storage's name (its length says one more character)",
+         [&](auto& f) { f.bytes[f.entry_at(sub) + f.name_length] += 2; }},
+        {"a high surrogate without its low one", [&](auto& f) { f.set_name_char(small, 3, 0xD800); }},
+        {"a low surrogate alone", [&](auto& f) { f.set_name_char(small, 4, 0xDC00); }},
+        {"a stream of type 3", [&](auto& f) { f.bytes[f.entry_at(large) + f.type] = 3; }},
+        {"a storage of type 3", [&](auto& f) { f.bytes[f.entry_at(sub) + f.type] = 3; }},
+        {"an entry of type 4", [&](auto& f) { f.bytes[f.entry_at(small) + f.type] = 4; }},
+        {"two siblings that exchanged names", [&](auto& f) { f.swap_names(small, large); }},
+        {"a sibling named as another in other letters", [&](auto& f) {
+             for (unsigned i = 0; i < 5; ++i) f.set_name_char(large, i, L"SMALL"[i]);
+         }},
+    };
+    for (const auto& [what, damage] : damages) {
+        INFO(what);
+        CHECK(judged(damage) == STG_E_DOCFILECORRUPT);
+    }
+    // A surrogate pair is a character like any other.
+    CHECK(judged([&](auto& f) { f.set_name_char(small, 3, 0xD83D), f.set_name_char(small, 4, 0xDE00); }) == S_OK);
+}
+
+// Names the platform takes into its trees: 1 to 31 characters from letters of both cases within and beyond
+// ASCII (among them pairs that only an upper-casing of all letters would make one), digits, blanks, 0x05 and
+// surrogate pairs.
+std::wstring random_name(std::mt19937& random) {
+    static const std::wstring alphabet = L"aAbBzZ09 \x05_.~\u00e4\u00c4\u00ff\u0100\u0101\u00e9\u00c9\u03b1\u0391\u0434\u0414";
+    std::wstring name;
+    for (size_t length = random() % 4 == 0 ? 1 + random() % 31 : 2 + random() % 5; name.size() < length;) {
+        if (random() % 16 == 0 && name.size() + 2 <= length) {
+            name += L"\xD83D\xDE00";
+            continue;
+        }
+        name += alphabet[random() % alphabet.size()];
+    }
+    return name;
+}
+
+TEST_CASE("the structure check passes every sibling tree the platform builds, with thousands of names") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    std::wstring path = dir.file(L"names");
+    std::mt19937 random(25);
+    {
+        auto root = testing::create_docfile(path);
+        tools::interface_holder<IStorage> folder;
+        REQUIRE(root->CreateStorage(L"folder", child_mode, 0, 0, folder.put()) == S_OK);
+        std::vector<std::wstring> made;
+        for (int i = 0; i < 3000; ++i) {
+            std::wstring name = random_name(random);
+            IStorage* in = i % 5 == 0 ? folder.get() : root.get();
+            tools::interface_holder<IStream> stream;
+            // A name equal to one made before, in the platform's order, is refused: the tree stays as it is.
+            if (in->CreateStream(name.c_str(), child_mode, 0, 0, stream.put()) == S_OK && in == root.get())
+                made.push_back(name);
+        }
+        REQUIRE(made.size() > 2000);
+        // Taking names out of a tree and renaming within it move its entries around.
+        for (size_t i = 0; i < made.size(); i += 3) REQUIRE(root->DestroyElement(made[i].c_str()) == S_OK);
+        for (size_t i = 1; i < made.size(); i += 7)
+            platform::rename_element(root.get(), made[i].c_str(), (made[i] + L"~").substr(0, 31).c_str());
+    }
+    CHECK(platform::check_compound_file(path.c_str()) == S_OK);
+    walk_with_platform(path);
 }
 
 TEST_CASE("the structure check refuses storages nested deeper than the platform walks safely") {

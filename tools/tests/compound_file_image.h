@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <tools/file_io.h>
@@ -15,7 +16,7 @@ namespace testing {
 class compound_file_image {
 public:
     // Directory entry fields.
-    static constexpr size_t type = 0x42, left = 0x44, right = 0x48, child = 0x4C, start = 0x74, size = 0x78;
+    static constexpr size_t name_length = 0x40, type = 0x42, left = 0x44, right = 0x48, child = 0x4C, start = 0x74, size = 0x78;
     // Header fields.
     static constexpr size_t fat_count = 0x2C, first_directory = 0x30, first_mini_fat = 0x3C, difat_count = 0x48;
 
@@ -72,6 +73,16 @@ public:
         return 0;
     }
     uint32_t field(uint32_t entry, size_t offset) const { return u32(entry_at(entry) + offset); }
+    // One UTF-16 unit of an entry's name field.
+    void set_name_char(uint32_t entry, unsigned index, uint16_t c) {
+        bytes.at(entry_at(entry) + 2 * index) = static_cast<unsigned char>(c);
+        bytes.at(entry_at(entry) + 2 * index + 1) = static_cast<unsigned char>(c >> 8);
+    }
+    // Two entries exchange their names (and name lengths), keeping their places in the tree.
+    void swap_names(uint32_t a, uint32_t b) {
+        size_t at_a = entry_at(a), at_b = entry_at(b);
+        for (size_t i = 0; i < name_length + 2; ++i) std::swap(bytes.at(at_a + i), bytes.at(at_b + i));
+    }
     void set_field(uint32_t entry, size_t offset, uint32_t value) { set_u32(entry_at(entry) + offset, value); }
 
     std::vector<unsigned char> bytes;
