@@ -174,13 +174,7 @@ bool has_child(IStorage* storage, const std::wstring& stored_name) {
     return false;
 }
 
-std::vector<std::wstring> listing(IStorageFolder* folder) {
-    auto elements = EnumElementsOrThrow(folder);
-    std::vector<std::wstring> names;
-    while (auto info = NextOrThrow(elements.get())) names.push_back(GetNameOrThrow(info.get()).text());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+constexpr auto listing = client_testing::listed_names;
 
 std::wstring server_path_of(const std::string& display_path) {
     std::wstring path = tools::to_wide(display_path);

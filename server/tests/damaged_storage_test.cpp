@@ -2,6 +2,7 @@
 // seconds, with an error or with the healthy part of the storage, while a second client is served.
 #include <server/client/connect_server.h>
 #include <server/client/server_calls.h>
+#include <server/client/tests/client_test_support.h>
 #include <doctest.h>
 #include <windows.h>
 #include <comdef.h>
@@ -41,13 +42,7 @@ HRESULT outcome(const std::function<void()>& calls) {
     }
 }
 
-names listing(IStorageFolder* folder) {
-    auto elements = EnumElementsOrThrow(folder);
-    names listed;
-    while (auto info = NextOrThrow(elements.get())) listed.push_back(GetNameOrThrow(info.get()).text());
-    std::sort(listed.begin(), listed.end());
-    return listed;
-}
+constexpr auto listing = client_testing::listed_names;
 
 // What a client sees of a storage: the root's and "docs"' listings, after which every file listed there
 // under a name of its own is read whole (digested); result is the first failure.

@@ -3,6 +3,7 @@
 #include <server/client/connect_server.h>
 #include <server/client/server_calls.h>
 #include <server/client/storage_properties.h>
+#include <server/client/tests/client_test_support.h>
 #include <tools/bstr.h>
 #include <doctest.h>
 #include <windows.h>
@@ -33,19 +34,8 @@ using tools::bstr;
 
 using testing::com_apartment;
 
-void create_storage_file(const std::wstring& path) {
-    IStorage* storage = nullptr;
-    REQUIRE(StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage) == S_OK);
-    storage->Release();
-}
-
-std::vector<std::wstring> listing(IStorageFolder* folder) {
-    auto elements = EnumElementsOrThrow(folder);
-    std::vector<std::wstring> names;
-    while (auto info = NextOrThrow(elements.get())) names.push_back(GetNameOrThrow(info.get()).text());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using client_testing::create_storage_file;
+constexpr auto listing = client_testing::listed_names;
 
 void write_all(IStream* stream, const std::string& data) {
     ULONG written = 0;

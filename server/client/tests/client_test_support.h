@@ -1,10 +1,13 @@
-// What the client tests share: storage files, and the COM error a call raises.
+// What the tests of the client and of the service share: storage files, listings, and the COM error a call raises.
 #pragma once
 #include <doctest.h>
 #include <windows.h>
 #include <objbase.h>
 
 #include <string>
+#include <vector>
+
+#include <orrisafe.h>
 
 #include <tools/com_error.h>
 #include <tools/tests/test_support.h>
@@ -22,6 +25,9 @@ using testing::com_apartment;
 
 // A new, empty compound file at path.
 void create_storage_file(const std::wstring& path);
+
+// The names a folder lists through the server, sorted.
+std::vector<std::wstring> listed_names(IStorageFolder* folder);
 
 using testing::raised;
 
