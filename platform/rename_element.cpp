@@ -42,7 +42,8 @@ HRESULT copy_storage(IStorage* storage, const wchar_t* from, const wchar_t* to) 
 
 }  // namespace
 
-HRESULT rename_element(IStorage* storage, const wchar_t* old_name, const wchar_t* new_name) {
+HRESULT rename_element(IStorage* storage, const wchar_t* old_name, const wchar_t* new_name,
+                       const std::function<HRESULT()>& once_copied) {
     if (!storage || !old_name || !new_name) return STG_E_INVALIDPOINTER;
     STATSTG stat{};
     IEnumSTATSTG* elements = nullptr;
@@ -68,16 +69,12 @@ HRESULT rename_element(IStorage* storage, const wchar_t* old_name, const wchar_t
         hr = copy_storage(storage, old_name, new_name);
     else
         hr = STG_E_INVALIDFUNCTION;
+    if (SUCCEEDED(hr) && once_copied) hr = once_copied();
     if (FAILED(hr)) {
         if (hr != STG_E_FILEALREADYEXISTS) storage->DestroyElement(new_name);
         return hr;
     }
-    hr = storage->DestroyElement(old_name);
-    if (FAILED(hr)) {
-        storage->DestroyElement(new_name);
-        return hr;
-    }
-    return S_OK;
+    return storage->DestroyElement(old_name);
 }
 
 }  // namespace platform

@@ -308,9 +308,14 @@ bool RenameChild(CStorageWrapper& folder, const std::wstring& old_name, const st
             check(new_set->Commit(STGC_DEFAULT));
             new_set.reset();
             // The platform keeps writes in memory until a commit: the copy's set is on disk before the copy
-            // begins, and the copy is whole on disk before the old element goes.
+            // begins, and the copy is whole on disk, and recorded so, before the old element begins to go.
             check(storage->Commit(STGC_DEFAULT));
-            check(platform::rename_element(storage, old_hashed.c_str(), new_hashed.c_str()));
+            check(platform::rename_element(storage, old_hashed.c_str(), new_hashed.c_str(), [&] {
+                HRESULT hr = storage->Commit(STGC_DEFAULT);
+                if (SUCCEEDED(hr)) hr = MarkRenameCopied(root);
+                if (SUCCEEDED(hr)) record.copied = true;
+                return hr;
+            }));
             check(storage->Commit(STGC_DEFAULT));
             // The element has moved with its properties; a set left behind is no element's and harms nothing.
             DropPropertySet(sets.get(), old_fmtid);

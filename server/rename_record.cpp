@@ -15,6 +15,7 @@ namespace {
 constexpr DWORD child_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 // Never an element's name: a hashed name holds only radix-32 digits and blanks.
 const wchar_t record_name[] = L"orrisafe-rename";
+const wchar_t copied_mark[] = L"copied";
 // A record is a few names; anything longer is none.
 constexpr ULONGLONG longest_record = 64 * 1024;
 
@@ -31,7 +32,8 @@ bool is_hashed_name(const std::wstring& name) {
 }
 
 // One field a line, each line ended: the folder's names joined by backslashes, the old name, the new name,
-// the identity. A record cut short lacks its last line end.
+// the identity; then, once the copy is whole, the mark. A record cut short lacks its last line end; a mark cut
+// short is none (the old element began to go only after the mark was on disk).
 std::wstring record_text(const RenameRecord& record) {
     std::wstring folder;
     for (const auto& name : record.folder) folder += (folder.empty() ? L"" : L"\\") + name;
@@ -43,8 +45,9 @@ bool parse_record(const std::wstring& text, RenameRecord& record) {
     size_t start = 0;
     for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
         fields.push_back(text.substr(start, end - start));
-    if (fields.size() != 4 || start != text.size()) return false;
+    if (fields.size() < 4) return false;
     record = RenameRecord();
+    record.copied = fields.size() == 5 && fields[4] == copied_mark && start == text.size();
     for (size_t from = 0; !fields[0].empty();) {
         size_t end = fields[0].find(L'\\', from);
         record.folder.push_back(fields[0].substr(from, end == std::wstring::npos ? end : end - from));
@@ -125,6 +128,21 @@ HRESULT WriteRenameRecord(IStorage* root, const RenameRecord& record) {
     });
 }
 
+HRESULT MarkRenameCopied(IStorage* root) {
+    return tools::com_boundary([&]() -> HRESULT {
+        tools::interface_holder<IStream> stream;
+        check(root->OpenStream(record_name, nullptr, child_mode, 0, stream.put()));
+        LARGE_INTEGER none{};
+        check(stream->Seek(none, STREAM_SEEK_END, nullptr));
+        std::wstring line = std::wstring(copied_mark) + L"\n";
+        ULONG bytes = static_cast<ULONG>(line.size() * sizeof(wchar_t)), written = 0;
+        check(stream->Write(line.data(), bytes, &written));
+        if (written != bytes) return STG_E_MEDIUMFULL;
+        stream.reset();
+        return root->Commit(STGC_DEFAULT);
+    });
+}
+
 HRESULT RemoveRenameRecord(IStorage* root) {
     HRESULT hr = root->DestroyElement(record_name);
     return FAILED(hr) ? hr : root->Commit(STGC_DEFAULT);
@@ -137,7 +155,15 @@ HRESULT SettleRename(IStorage* folder, const RenameRecord& record) {
         GUID old_set = ParseElementName(record.old_name), new_set = ParseElementName(record.new_name);
         bool old_stands = StoredChildType(folder, record.old_name) != 0;
         bool copy_stands = StoredChildType(folder, record.new_name) != 0;
-        if (old_stands) {
+        if (record.copied && copy_stands && carries_identity(sets.get(), new_set, record.element_id)) {
+            // The copy is whole: what stands under the old name may be the element half destroyed, emptied file
+            // or folder with some children gone. It goes if it is the element's; the copy stays whatever happens.
+            if (old_stands) {
+                if (!carries_identity(sets.get(), old_set, record.element_id)) return S_OK;
+                check(folder->DestroyElement(record.old_name.c_str()));
+            }
+            check(DropPropertySet(sets.get(), old_set));
+        } else if (old_stands) {
             // Not finished: the element stands whole under its old name, and what stands under the new name is
             // its copy. Either is known by the element's identity; an element that does not carry it is not
             // the rename's, and is left alone, set and all.

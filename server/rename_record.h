@@ -12,16 +12,20 @@ struct RenameRecord {
     std::vector<std::wstring> folder;  // compound-file names of the folders from the root down to the one renamed in
     std::wstring old_name, new_name;   // compound-file names of the element and of its copy
     std::wstring element_id;           // the identity that the element and its copy both carry
+    bool copied = false;               // the copy was whole on disk before the old element began to go
 };
 
 // Records a rename in root and commits it, so that it is on disk before the copy begins. Fails with
 // STG_E_FILEALREADYEXISTS while another rename is recorded (one that could not be settled).
 HRESULT WriteRenameRecord(IStorage* root, const RenameRecord& record);
+// Records in root that the copy is whole and on disk, committed: from here on the rename is finished, not undone.
+HRESULT MarkRenameCopied(IStorage* root);
 // Removes the record, committed.
 HRESULT RemoveRenameRecord(IStorage* root);
 
-// Leaves the element once in folder: while the old element stands the rename is undone (its copy, known by
-// the identity it carries, goes with its set); once the old element is gone it is finished (the old set goes).
+// Leaves the element once in folder: until the copy is recorded whole the rename is undone (its copy, known by
+// the identity it carries, goes with its set); once it is, or once the old element is gone, it is finished (what
+// remains of the old element goes, with the old set).
 HRESULT SettleRename(IStorage* folder, const RenameRecord& record);
 // Settles the rename that root records, if any, and removes the record: S_OK when none is recorded. A record
 // that does not read whole was cut short before its rename changed anything, and is only removed. On failure

@@ -380,6 +380,8 @@ struct cut_rename {
     bool old_gone;      // the copy was whole and the old element destroyed (its set not yet)
     bool copy_is_ours;  // what stands under the new name carries the element's identity
     bool old_is_ours = true;  // what stands under the old name does
+    bool marked = false;      // the copy was recorded whole
+    bool old_emptied = false; // the old element's destruction had begun: its data was gone, its name not yet
 };
 
 const std::string rename_data = [] {
@@ -411,6 +413,12 @@ void leave_cut_rename(CStorageWrapper& root, CStorageWrapper& folder, const std:
     REQUIRE(folder.Storage()->CreateStream(record.new_name.c_str(), child_mode, 0, 0, copy.put()) == S_OK);
     write_data(copy.get(), rename_data.substr(0, cut.copied));
     copy.reset();
+    if (cut.marked) REQUIRE(MarkRenameCopied(root.Storage()) == S_OK);
+    if (cut.old_emptied) {
+        tools::interface_holder<IStream> old;
+        REQUIRE(folder.Storage()->OpenStream(record.old_name.c_str(), nullptr, child_mode, 0, old.put()) == S_OK);
+        REQUIRE(old->SetSize(ULARGE_INTEGER{}) == S_OK);
+    }
     if (cut.old_gone) REQUIRE(folder.Storage()->DestroyElement(record.old_name.c_str()) == S_OK);
     if (!cut.old_is_ours)
         WriteNamedProperty(sets.get(), ElementNameHash(L"a"), ElementIdProperty, variant(tools::guid_to_string(tools::new_guid())).v);
@@ -428,6 +436,8 @@ TEST_CASE("a rename that a crash cut short is settled at the next open: each ele
         {{rename_data.size() / 2, false, true}, {L"a"}},    // during the copy: undone
         {{rename_data.size(), false, true}, {L"a"}},        // copied whole, the old element not yet gone: undone
         {{rename_data.size(), true, true}, {L"b"}},         // the old element gone: done
+        {{rename_data.size(), false, true, true, true}, {L"b"}},        // recorded whole: done
+        {{rename_data.size(), false, true, true, true, true}, {L"b"}},  // the old element half destroyed: done
         {{rename_data.size() / 2, false, false}, {L"a", L"b"}},  // another element under the new name: left alone
         {{rename_data.size() / 2, false, true, false}, {L"a", L"b"}},  // another under the old name: left alone
     };
