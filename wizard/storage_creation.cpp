@@ -18,6 +18,7 @@
 namespace {
 
 const ULONGLONG kOneDay = 864000000000ULL;  // in units of 100 ns
+const size_t kLongestName = 255;            // characters of one name in a path
 
 std::wstring RequiredText(CWizardValues& values, int32_t key) {
     const std::wstring* text = values.Text(key);
@@ -54,9 +55,11 @@ public:
         if (!Exists(path)) return;
         std::wstring full = LongPathForm(path);
         RequireDeletable(full);
-        // Beside the file under a name of its own: the file's name may leave no room for a longer one.
-        std::wstring aside =
-            tools::path_directory(full) + L"\\" + tools::guid_to_string(tools::new_guid()) + L".replaced";
+        // Beside the file under its own name and a mark, so that a Finish that never ends (the process killed)
+        // leaves it where the user finds it; the name is cut where it would pass the longest a name may be.
+        std::wstring mark = L"." + tools::guid_to_string(tools::new_guid()) + L".replaced";
+        std::wstring name = tools::path_file_name(full).substr(0, kLongestName - mark.size());
+        std::wstring aside = tools::path_directory(full) + L"\\" + name + mark;
         if (!MoveFileExW(full.c_str(), aside.c_str(), 0)) tools::throw_last_error();
         path_ = std::move(full);
         aside_ = std::move(aside);

@@ -3,6 +3,7 @@
 #include "server/idl/storage_identities.h"
 #include "tools/certificates.h"
 #include "tools/content_key_wrapping.h"
+#include "tools/auto_handle.h"
 #include "tools/file_io.h"
 #include "tools/pfx_import.h"
 #include "tools/tests/test_support.h"
@@ -252,6 +253,49 @@ TEST_CASE("a failed Finish leaves nothing half-made and loses nothing") {
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
 }
 
+// The names files in a folder were renamed to, as the system reports them from the moment this is made.
+class folder_renames {
+public:
+    explicit folder_renames(const std::wstring& folder) : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        HANDLE opened = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+        REQUIRE(opened != INVALID_HANDLE_VALUE);
+        folder_.take_over(opened);
+        read();
+    }
+    // The first name a file was renamed to; empty when none came within seconds.
+    std::wstring first_new_name() {
+        while (WaitForSingleObject(done_.get(), 5000) == WAIT_OBJECT_0) {
+            DWORD bytes = 0;
+            if (!GetOverlappedResult(folder_.get(), &overlapped_, &bytes, FALSE) || bytes == 0) break;
+            for (auto* info = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(buffer_);;
+                 info = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(reinterpret_cast<BYTE*>(info) + info->NextEntryOffset)) {
+                if (info->Action == FILE_ACTION_RENAMED_NEW_NAME)
+                    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+                if (!info->NextEntryOffset) break;
+            }
+            read();
+        }
+        return {};
+    }
+    ~folder_renames() { CancelIoEx(folder_.get(), &overlapped_); }
+
+private:
+    void read() {
+        ResetEvent(done_.get());
+        overlapped_ = OVERLAPPED{};
+        overlapped_.hEvent = done_.get();
+        REQUIRE((ReadDirectoryChangesW(folder_.get(), buffer_, sizeof(buffer_), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME,
+                                       nullptr, &overlapped_, nullptr) ||
+                 GetLastError() == ERROR_IO_PENDING));
+    }
+
+    tools::auto_kernel_handle folder_;
+    tools::auto_kernel_handle done_;
+    OVERLAPPED overlapped_{};
+    alignas(DWORD) BYTE buffer_[64 * 1024];
+};
+
 TEST_CASE("a file whose name or path leaves no room for a longer name beside it is replaced all the same") {
     testing::scratch_dir dir;
     CStorageCreationRequest request = Request(dir, SeparateFile);
@@ -266,8 +310,15 @@ TEST_CASE("a file whose name or path leaves no room for a longer name beside it 
         CAPTURE(request.storage_path.size());
         REQUIRE(request.storage_path.size() < MAX_PATH);
         tools::write_file(request.storage_path, tools::byte_buffer{8});
+        folder_renames renames(folder);
         request.replace_storage = request.replace_key_file = true;
         CreateStorageAndKey(request);
+        // The old file waited under its own name, cut to fit, so that a Finish that never ended leaves it findable.
+        std::wstring name = renames.first_new_name(), old_name = request.storage_path.substr(folder.size() + 1);
+        size_t kept = std::min<size_t>(old_name.size(), 255 - 48);  // 48: ".{GUID}.replaced"
+        CHECK(name.size() == kept + 48);
+        CHECK(name.substr(0, kept) == old_name.substr(0, kept));
+        CHECK(name.substr(name.size() - 9) == L".replaced");
         CHECK(ReadAll(request.storage_path).size() >= 4096);
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW((folder + L"\\*.replaced").c_str(), &found);
