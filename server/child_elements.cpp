@@ -18,9 +18,7 @@ namespace {
 
 constexpr DWORD child_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
-void check(HRESULT hr) {
-    if (FAILED(hr)) throw static_cast<long>(hr);
-}
+using tools::check;
 
 IStorage* storage_of(CStorageWrapper& folder) {
     if (!folder.Storage()) _com_issue_error(E_POINTER);

@@ -19,9 +19,7 @@ const wchar_t copied_mark[] = L"copied";
 // A record is a few names; anything longer is none.
 constexpr ULONGLONG longest_record = 64 * 1024;
 
-void check(HRESULT hr) {
-    if (FAILED(hr)) throw static_cast<long>(hr);
-}
+using tools::check;
 
 bool is_hashed_name(const std::wstring& name) {
     try {

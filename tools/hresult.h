@@ -8,6 +8,11 @@ namespace tools {
 // Call only inside a catch block: classifies the exception being handled.
 HRESULT current_exception_hresult() noexcept;
 
+// Throws a failed hr as itself, for code inside com_boundary; a success passes.
+inline void check(HRESULT hr) {
+    if (FAILED(hr)) throw static_cast<long>(hr);
+}
+
 // Runs body and returns S_OK, or the HRESULT of whatever it threw. body may also return an HRESULT.
 template <class Body>
 HRESULT com_boundary(Body&& body) noexcept {

@@ -1,4 +1,5 @@
 #include "named_property.h"
+#include "hresult.h"
 #include "com_error.h"
 #include "text.h"
 
@@ -8,9 +9,7 @@ namespace {
 
 constexpr DWORD set_mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
-void check(HRESULT hr) {
-    if (FAILED(hr)) throw static_cast<long>(hr);
-}
+using tools::check;
 
 struct named_spec {
     explicit named_spec(const GUID& key) : name(tools::guid_to_string(key)) {
