@@ -166,17 +166,17 @@ void print_growth(const std::string& bench, const std::vector<long long>& sizes,
                   const std::vector<double>& subject_times, const std::vector<double>& baseline_times) {
     if (sizes.size() < 2) return;
     size_t last = sizes.size() - 1;
-    row r;
-    r.bench = bench;
     char linear[32];
     std::snprintf(linear, sizeof linear, " (linear: %gx)", static_cast<double>(sizes[last]) / static_cast<double>(sizes[last - 1]));
-    r.what = "growth " + std::to_string(sizes[last - 1]) + " -> " + std::to_string(sizes[last]) + " files" + linear;
-    r.unit = "x";
-    r.subject = subject;
-    r.subject_value = subject_times[last] / subject_times[last - 1];
-    r.baseline = "IStorage::EnumElements";
-    r.baseline_value = baseline_times[last] / baseline_times[last - 1];
-    print(r);
+    print({
+        .bench = bench,
+        .what = "growth " + std::to_string(sizes[last - 1]) + " -> " + std::to_string(sizes[last]) + " files" + linear,
+        .unit = "x",
+        .subject = subject,
+        .subject_value = subject_times[last] / subject_times[last - 1],
+        .baseline = "IStorage::EnumElements",
+        .baseline_value = baseline_times[last] / baseline_times[last - 1],
+    });
 }
 
 }  // namespace bench

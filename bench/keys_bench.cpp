@@ -56,16 +56,16 @@ int wmain(int argc, wchar_t** argv) {
         char range[96];
         std::snprintf(range, sizeof range, "range %.3f-%.3f s over %d runs (key generation alone: %.3f-%.3f s)", *low, *high,
                       runs, *std::min_element(bare.begin(), bare.end()), *std::max_element(bare.begin(), bare.end()));
-        bench::row r;
-        r.bench = "6 key certificate";
-        r.what = "median of " + std::to_string(runs) + " runs";
-        r.unit = "s";
-        r.subject = "CreateKeyCertificate";
-        r.subject_value = bench::median(made);
-        r.baseline = "CryptGenKey 2048-bit";
-        r.baseline_value = bench::median(bare);
-        r.note = range;
-        bench::print(r);
+        bench::print({
+            .bench = "6 key certificate",
+            .what = "median of " + std::to_string(runs) + " runs",
+            .unit = "s",
+            .subject = "CreateKeyCertificate",
+            .subject_value = bench::median(made),
+            .baseline = "CryptGenKey 2048-bit",
+            .baseline_value = bench::median(bare),
+            .note = range,
+        });
         return 0;
     } catch (const std::exception& e) {
         bench::print_failure("6 key certificate", "", e.what());

@@ -121,15 +121,15 @@ void copy_in_out(const bench::scratch& dir, long long kib, int reps) {
         }));
     }
     for (bool in : {true, false}) {
-        bench::row r;
-        r.bench = "1 copy via server";
-        r.what = bench::size_text(kib) + " " + (in ? "in" : "out") + ", 4096-byte blocks";
-        r.unit = "s";
-        r.subject = in ? "orriserver Write" : "orriserver Read";
-        r.subject_value = bench::median(in ? server_in : server_out);
-        r.baseline = "bare local server";
-        r.baseline_value = bench::median(in ? bare_in : bare_out);
-        bench::print(r);
+        bench::print({
+            .bench = "1 copy via server",
+            .what = bench::size_text(kib) + " " + (in ? "in" : "out") + ", 4096-byte blocks",
+            .unit = "s",
+            .subject = in ? "orriserver Write" : "orriserver Read",
+            .subject_value = bench::median(in ? server_in : server_out),
+            .baseline = "bare local server",
+            .baseline_value = bench::median(in ? bare_in : bare_out),
+        });
     }
 }
 
@@ -179,16 +179,16 @@ void list_through_server(const bench::scratch& dir, const std::vector<long long>
             STATSTG stat{};
             while (elements->Next(1, &stat, nullptr) == S_OK) CoTaskMemFree(stat.pwcsName);
         }));
-        bench::row r;
-        r.bench = "3 list via server";
-        r.what = std::to_string(n) + " files";
-        r.unit = "us/item";
-        r.subject = "EnumElements/Next/GetName";
-        r.subject_value = served_times.back() * 1e6 / static_cast<double>(n);
-        r.baseline = "IStorage::EnumElements";
-        r.baseline_value = plain_times.back() * 1e6 / static_cast<double>(n);
-        r.note = "each item crosses as an object of its own; the raw listing runs in-process";
-        bench::print(r);
+        bench::print({
+            .bench = "3 list via server",
+            .what = std::to_string(n) + " files",
+            .unit = "us/item",
+            .subject = "EnumElements/Next/GetName",
+            .subject_value = served_times.back() * 1e6 / static_cast<double>(n),
+            .baseline = "IStorage::EnumElements",
+            .baseline_value = plain_times.back() * 1e6 / static_cast<double>(n),
+            .note = "each item crosses as an object of its own; the raw listing runs in-process",
+        });
     }
     bench::print_growth("3 list via server", sizes, "EnumElements/Next/GetName", served_times, plain_times);
 }
@@ -221,15 +221,15 @@ void digest(const bench::scratch& dir, long long kib, int reps) {
     CloseStorageOrThrow(server.get(), path);
     if (std::memcmp(&got, expected, 16) != 0) throw std::runtime_error("GetDigest differs from the blocks' MD5 digests");
     double plain = bench::median_seconds(reps, [&] { hasher.digest(bytes.data(), bytes.size()); });
-    bench::row r;
-    r.bench = "4 digest";
-    r.what = bench::size_text(kib) + "";
-    r.unit = "s";
-    r.subject = "GetDigest";
-    r.subject_value = served;
-    r.baseline = "MD5 in memory";
-    r.baseline_value = plain;
-    bench::print(r);
+    bench::print({
+        .bench = "4 digest",
+        .what = bench::size_text(kib) + "",
+        .unit = "s",
+        .subject = "GetDigest",
+        .subject_value = served,
+        .baseline = "MD5 in memory",
+        .baseline_value = plain,
+    });
 }
 
 ULONGLONG file_size(const std::wstring& path) {
@@ -286,16 +286,16 @@ void defragment(const bench::scratch& dir, long long kib, int reps) {
         }));
         copied = file_size(copy);
     }
-    bench::row r;
-    r.bench = "5 defragment";
-    r.what = bench::size_text(kib) + ", half the files deleted";
-    r.unit = "s";
-    r.subject = "Defragment";
-    r.subject_value = bench::median(served_times);
-    r.baseline = "CopyTo a new file";
-    r.baseline_value = bench::median(plain_times);
-    r.note = "file " + mib_text(before) + " before, " + mib_text(after) + " after (the bare copy: " + mib_text(copied) + ")";
-    bench::print(r);
+    bench::print({
+        .bench = "5 defragment",
+        .what = bench::size_text(kib) + ", half the files deleted",
+        .unit = "s",
+        .subject = "Defragment",
+        .subject_value = bench::median(served_times),
+        .baseline = "CopyTo a new file",
+        .baseline_value = bench::median(plain_times),
+        .note = "file " + mib_text(before) + " before, " + mib_text(after) + " after (the bare copy: " + mib_text(copied) + ")",
+    });
 }
 
 }  // namespace

@@ -155,16 +155,16 @@ void open_folder(long long n, int reps) {
                   "server calls per item: %.2f through the folder, %.2f in the server's own listing; %ld while the "
                   "enumerator is drained",
                   enumerating / items, served_calls / items, static_cast<long>(draining));
-    bench::row r;
-    r.bench = "8 open folder";
-    r.what = std::to_string(n) + " files";
-    r.unit = "us/item";
-    r.subject = "EnumObjects + IEnumIDList::Next";
-    r.subject_value = subject * 1e6 / items;
-    r.baseline = "EnumElements/Next/GetName";
-    r.baseline_value = baseline * 1e6 / items;
-    r.note = note;
-    bench::print(r);
+    bench::print({
+        .bench = "8 open folder",
+        .what = std::to_string(n) + " files",
+        .unit = "us/item",
+        .subject = "EnumObjects + IEnumIDList::Next",
+        .subject_value = subject * 1e6 / items,
+        .baseline = "EnumElements/Next/GetName",
+        .baseline_value = baseline * 1e6 / items,
+        .note = note,
+    });
 }
 
 constexpr ULONG block_size = 4096;

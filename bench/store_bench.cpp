@@ -61,15 +61,15 @@ void store_write(const bench::scratch& dir, long long kib, size_t block, int rep
             write_all(stream.get(), bytes, block);
         }));
     }
-    bench::row r;
-    r.bench = "2 store write";
-    r.what = bench::size_text(kib) + " in " + std::to_string(block) + "-byte blocks";
-    r.unit = "s";
-    r.subject = "OpenChildStream + IStream::Write";
-    r.subject_value = bench::median(store);
-    r.baseline = "compound-file stream";
-    r.baseline_value = bench::median(plain);
-    bench::print(r);
+    bench::print({
+        .bench = "2 store write",
+        .what = bench::size_text(kib) + " in " + std::to_string(block) + "-byte blocks",
+        .unit = "s",
+        .subject = "OpenChildStream + IStream::Write",
+        .subject_value = bench::median(store),
+        .baseline = "compound-file stream",
+        .baseline_value = bench::median(plain),
+    });
 }
 
 // The structure check that runs before every storage file is opened, set against opening the file, on
@@ -91,23 +91,23 @@ void structure_check(const bench::scratch& dir, long long kib, int reps) {
             bench::check(root->CreateStream(L"data.bin", open_mode, 0, 0, stream.put()), "CreateStream");
             write_all(stream.get(), bytes, 65536);
         }
-        bench::row r;
-        r.bench = "7 structure check";
-        r.what = bench::size_text(kib) + ", " + std::to_string(sector_size) + "-byte sectors";
-        r.unit = "ms";
-        r.subject = "check_compound_file";
-        r.subject_value = 1e3 * bench::median_seconds(reps, [&] {
-            bench::check(platform::check_compound_file(path.c_str()), "check_compound_file");
+        bench::print({
+            .bench = "7 structure check",
+            .what = bench::size_text(kib) + ", " + std::to_string(sector_size) + "-byte sectors",
+            .unit = "ms",
+            .subject = "check_compound_file",
+            .subject_value = 1e3 * bench::median_seconds(reps, [&] {
+                bench::check(platform::check_compound_file(path.c_str()), "check_compound_file");
+            }),
+            .baseline = "StgOpenStorageEx + Release",
+            .baseline_value = 1e3 * bench::median_seconds(reps, [&] {
+                tools::interface_holder<IStorage> root;
+                bench::check(StgOpenStorageEx(path.c_str(), open_mode, STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
+                                              root.put_void()),
+                             "StgOpenStorageEx");
+            }),
+            .note = "the check reads the header, the whole FAT and the directory; the platform's open, the header",
         });
-        r.note = "the check reads the header, the whole FAT and the directory; the platform's open, the header";
-        r.baseline = "StgOpenStorageEx + Release";
-        r.baseline_value = 1e3 * bench::median_seconds(reps, [&] {
-            tools::interface_holder<IStorage> root;
-            bench::check(StgOpenStorageEx(path.c_str(), open_mode, STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
-                                          root.put_void()),
-                         "StgOpenStorageEx");
-        });
-        bench::print(r);
     }
 }
 
@@ -151,16 +151,16 @@ void store_listing(const bench::scratch& dir, const std::vector<long long>& size
         listing t = list_folder(dir, n, reps);
         store_times.push_back(t.store);
         plain_times.push_back(t.plain);
-        bench::row r;
-        r.bench = "3 list in-process";
-        r.what = std::to_string(n) + " files";
-        r.unit = "us/item";
-        r.subject = "EnumChildren";
-        r.subject_value = t.store * 1e6 / static_cast<double>(n);
-        r.baseline = "IStorage::EnumElements";
-        r.baseline_value = t.plain * 1e6 / static_cast<double>(n);
-        r.note = "the raw listing also meets each file's property-set stream";
-        bench::print(r);
+        bench::print({
+            .bench = "3 list in-process",
+            .what = std::to_string(n) + " files",
+            .unit = "us/item",
+            .subject = "EnumChildren",
+            .subject_value = t.store * 1e6 / static_cast<double>(n),
+            .baseline = "IStorage::EnumElements",
+            .baseline_value = t.plain * 1e6 / static_cast<double>(n),
+            .note = "the raw listing also meets each file's property-set stream",
+        });
     }
     bench::print_growth("3 list in-process", sizes, "EnumChildren", store_times, plain_times);
 }

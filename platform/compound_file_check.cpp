@@ -1,6 +1,7 @@
 // Stands in for the structure checks that Wine's compound-file reader lacks: it loops or exhausts memory on damaged files.
 #include "compound_file_check.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,8 @@
 
 namespace platform {
 namespace {
+
+std::atomic<sibling_order_reader> judged_reader_{sibling_order_reader::running};
 
 constexpr uint32_t free_sector = 0xFFFFFFFF, end_of_chain = 0xFFFFFFFE, fat_marker = 0xFFFFFFFD,
                    difat_marker = 0xFFFFFFFC, no_entry = 0xFFFFFFFF;
@@ -323,20 +326,27 @@ private:
     // names of one length by their upper-cased characters. Equal names are not in order: a search finds one.
     static bool names_in_order(const entry_name& first, const entry_name& second) {
         if (first.length != second.length) return first.length < second.length;
+        const bool wine = judged_reader() == sibling_order_reader::wine;
         for (unsigned i = 0; i < first.length; ++i) {
-            uint16_t a = upper_case(first.chars[i]), b = upper_case(second.chars[i]);
+            uint16_t a = first.chars[i], b = second.chars[i];
+            if (a == b) continue;
+            // Wine's reader upper-cases with the C run time's towupper in the "C" locale, which maps a-z only.
+            // Windows' reader upper-cases by a table of its own that differs from plain Unicode upper-casing
+            // for a number of characters: where a character outside ASCII decides, the check cannot tell its
+            // order and takes it as in order, so that no storage Windows wrote is refused for it.
+            if (!wine && (a >= 0x80 || b >= 0x80)) return true;
+            a = upper_ascii(a), b = upper_ascii(b);
             if (a != b) return a < b;
         }
         return false;
     }
 
-    // Wine's reader upper-cases with the C run time's towupper in the "C" locale, which maps a-z only;
-    // Windows' maps every letter that has a simple upper case.
-    static uint16_t upper_case(uint16_t c) {
-        if (c < 0x80) return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 'a' + 'A') : c;
-        if (running_under_wine()) return c;
-        wchar_t in = static_cast<wchar_t>(c), out = in;
-        return LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &in, 1, &out, 1) == 1 ? static_cast<uint16_t>(out) : c;
+    static uint16_t upper_ascii(uint16_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - 'a' + 'A') : c; }
+
+    static sibling_order_reader judged_reader() {
+        sibling_order_reader reader = judged_reader_.load();
+        if (reader != sibling_order_reader::running) return reader;
+        return running_under_wine() ? sibling_order_reader::wine : sibling_order_reader::windows;
     }
 
     file_reader file_;
@@ -357,6 +367,8 @@ private:
 };
 
 }  // namespace
+
+void judge_sibling_order_for(sibling_order_reader reader) { judged_reader_ = reader; }
 
 HRESULT check_compound_file(const wchar_t* path) {
     if (!path) return STG_E_INVALIDNAME;

@@ -15,6 +15,13 @@ namespace platform {
 // open gives (STG_E_FILENOTFOUND, STG_E_SHAREVIOLATION, ...). Reads only the file's tables.
 HRESULT check_compound_file(const wchar_t* path);
 
+// The reader whose order of sibling names a file is held to. Wine's order is known exactly; in Windows' an
+// order that a character outside ASCII decides passes, since its reader upper-cases by a table of its own.
+enum class sibling_order_reader { running, wine, windows };
+
+// Tests judge files for the other platform's reader; `running` (the default) is the one the program runs on.
+void judge_sibling_order_for(sibling_order_reader reader);
+
 // Deeper trees than this are refused: the platform walks nested storages recursively.
 constexpr unsigned max_compound_file_depth = 256;
 

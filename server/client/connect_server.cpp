@@ -1,6 +1,7 @@
 #include "connect_server.h"
 
 #include <server/idl/storage_identities.h>
+#include <server/client/impersonation_blanket.h>
 #include <tools/com_error.h>
 
 tools::interface_holder<IStorageServer> ConnectServer() {
@@ -11,5 +12,7 @@ tools::interface_holder<IStorageServer> ConnectServer() {
     tools::interface_holder<IStorageServer> server;
     hr = factory->CreateInstance(nullptr, IID_IStorageServer, server.put_void());
     if (FAILED(hr)) _com_issue_error(hr);
+    // Every call on the root that reaches a storage file runs as the caller; no other interface's does.
+    AllowImpersonation(server.get());
     return server;
 }

@@ -1,5 +1,6 @@
 // A new connection to the storage server: its class object asked for in-process, local and remote server
-// (COM starts the service on demand), then a root object. Nothing is cached; every call connects anew.
+// (COM starts the service on demand), then a root object that may impersonate its caller. Nothing is
+// cached; every call connects anew.
 #pragma once
 #include <windows.h>
 #include <orrisafe.h>

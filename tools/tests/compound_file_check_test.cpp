@@ -185,6 +185,27 @@ TEST_CASE("the structure check refuses names and sibling trees in which the plat
     CHECK(judged([&](auto& f) { f.set_name_char(small, 3, 0xD83D), f.set_name_char(small, 4, 0xDE00); }) == S_OK);
 }
 
+TEST_CASE("held to Windows' reader, an order that a character outside ASCII decides passes; ASCII's does not") {
+    damage_bench bench;
+    struct windows_order {
+        windows_order() { platform::judge_sibling_order_for(platform::sibling_order_reader::windows); }
+        ~windows_order() { platform::judge_sibling_order_for(platform::sibling_order_reader::running); }
+    } judged_as_windows;
+    // U+00FF upper-cases to U+0178 in plain Unicode, past U+0100: Wine orders the two the other way round.
+    std::wstring path = bench.dir.file(L"beyond ascii");
+    {
+        auto root = testing::create_docfile(path);
+        write_stream(root.get(), L"\u00ff", 1);
+        write_stream(root.get(), L"\u0100", 1);
+        write_stream(root.get(), L"x", 1);
+    }
+    CHECK(platform::check_compound_file(path.c_str()) == S_OK);
+    compound_file_image image = bench.healthy;
+    image.swap_names(image.find(L"small"), image.find(L"large"));
+    image.save(bench.path);
+    CHECK(platform::check_compound_file(bench.path.c_str()) == STG_E_DOCFILECORRUPT);
+}
+
 // Names the platform takes into its trees: 1 to 31 characters from letters of both cases within and beyond
 // ASCII (among them pairs that only an upper-casing of all letters would make one), digits, blanks, 0x05 and
 // surrogate pairs.

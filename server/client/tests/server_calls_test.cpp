@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <platform/running_under_wine.h>
 #include <server/client/connect_server.h>
+#include <server/client/impersonation_blanket.h>
 #include <server/client/server_calls.h>
 #include <server/idl/storage_identities.h>
 #include <server/tests/service_fixture.h>
@@ -172,7 +174,78 @@ bool raised_with_information(const wrapper_case& c, stand_in& object, HRESULT ex
     return false;
 }
 
+// A proxy's security as COM hands it to the proxy manager: what the last SetBlanket was given.
+class recording_proxy final : public IClientSecurity {
+public:
+    explicit recording_proxy(HRESULT answer) : answer_(answer) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClientSecurity) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz, OLECHAR* principal, DWORD level, DWORD imp,
+                            void* auth_info, DWORD capabilities) override {
+        set = {proxy, authn, authz, principal, level, imp, auth_info, capabilities};
+        return answer_;
+    }
+    STDMETHODIMP CopyProxy(IUnknown*, IUnknown**) override { return E_NOTIMPL; }
+
+    struct blanket {
+        IUnknown* proxy = nullptr;
+        DWORD authn = 0, authz = 0;
+        OLECHAR* principal = nullptr;
+        DWORD level = 0, imp = 0;
+        void* auth_info = nullptr;
+        DWORD capabilities = 0;
+    } set;
+
+private:
+    HRESULT answer_;
+};
+
 }  // namespace
+
+TEST_CASE("a client asks the server's proxy to impersonate it; an object that is no proxy needs nothing") {
+    com_apartment apartment;
+    // The server's class object as this process's own, handing out the recording proxy as the root.
+    struct factory final : IClassFactory {
+        recording_proxy root{S_OK};
+        STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+            *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory) ? this : nullptr;
+            return *out ? S_OK : E_NOINTERFACE;
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+        STDMETHODIMP_(ULONG) Release() override { return 1; }
+        STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** out) override {
+            *out = &root;
+            return S_OK;
+        }
+        STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+    } server;
+    DWORD cookie = 0;
+    REQUIRE(CoRegisterClassObject(CLSID_StorageServer, &server, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie) == S_OK);
+    ConnectServer();
+    CoRevokeClassObject(cookie);
+    const auto& set = server.root.set;
+    CHECK(set.proxy == &server.root);
+    CHECK(set.imp == RPC_C_IMP_LEVEL_IMPERSONATE);
+    CHECK(set.level >= RPC_C_AUTHN_LEVEL_CONNECT);
+    CHECK(set.level != RPC_C_AUTHN_LEVEL_DEFAULT);
+    CHECK(set.authn == RPC_C_AUTHN_DEFAULT);
+    CHECK(set.authz == RPC_C_AUTHZ_DEFAULT);
+    CHECK(set.principal == COLE_DEFAULT_PRINCIPAL);
+    recording_proxy refusing(E_ACCESSDENIED);
+    CHECK(raised([&] { AllowImpersonation(&refusing); }) == E_ACCESSDENIED);
+    // Wine's proxies keep no security (the stub's answer); on Windows no proxy answers so.
+    recording_proxy stub(E_NOTIMPL);
+    CHECK(raised([&] { AllowImpersonation(&stub); }) == (platform::running_under_wine() ? S_OK : E_NOTIMPL));
+    stand_in in_process(S_OK, IID_IUnknown);
+    AllowImpersonation(in_process.server());
+}
 
 TEST_CASE("a failing slot raises its HRESULT with the information of the interface that declares it; success passes") {
     com_apartment apartment;
