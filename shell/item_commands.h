@@ -25,17 +25,17 @@ bool AnyItemFound(IStorageFolder* folder, const std::vector<CIdList>& items);
 void DeleteItems(CStorageShellFolder& folder, HWND owner, IDataObject* selection);
 
 // One record of the list a target read to take items out of the folder: its path below the folder, whether it is a
-// folder, and for a file the size it was listed with and the element whose contents the target was given (GUID_NULL
-// when it never asked for them).
+// folder, and for a file the size it was listed with and the element whose contents the target read to their end
+// (GUID_NULL when it read none whole).
 struct MovedEntry {
     std::wstring path;
     bool is_folder = false;
     UINT64 size = 0;
-    GUID handed_out = GUID_NULL;
+    GUID received = GUID_NULL;
 };
 
 // Completes a move of the items (children of the folder) that the target reported, without asking: deletes exactly
-// what the target received, the files whose contents it was given, each only while it is still that element at its
+// what the target received, the files whose contents it read whole, each only while it is still that element at its
 // listed size, then the listed folders, deepest first, that hold nothing any more. Whatever came or changed since
 // stays, and so does every folder that still holds it. Progress, Cancel, failures and notifications as DeleteItems.
 void DeleteMovedItems(CStorageShellFolder& folder, HWND owner, const std::vector<CIdList>& items,

@@ -64,9 +64,9 @@ HRESULT DeleteMovedEntry(IStorageFolder* top, const MovedEntry& entry) {
         const bool stays = [&] {
             if (entry.is_folder)
                 return !!NextOrThrow(EnumElementsOrThrow(OpenFolderOrThrow(parent.get(), name, VARIANT_FALSE).get()).get());
-            // A file put under the name after it was handed out is another element, which the target never saw.
+            // A file put under the name after it was read is another element, which the target never saw.
             auto element = FindElementOrThrow(parent.get(), name);
-            return GetStorageId(element.get()) != entry.handed_out || GetSizeOrThrow(element.get()) != entry.size;
+            return GetStorageId(element.get()) != entry.received || GetSizeOrThrow(element.get()) != entry.size;
         }();
         if (stays) return S_FALSE;
         DeleteElementOrThrow(parent.get(), name);
@@ -130,7 +130,7 @@ void DeleteMovedItems(CStorageShellFolder& folder, HWND owner, const std::vector
     // The files first, so that a folder is judged by what is left in it; its contents come after it in the list.
     std::vector<const MovedEntry*> order;
     for (const MovedEntry& entry : entries)
-        if (!entry.is_folder && entry.handed_out != GUID_NULL) order.push_back(&entry);
+        if (!entry.is_folder && entry.received != GUID_NULL) order.push_back(&entry);
     for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry)
         if (entry->is_folder) order.push_back(&*entry);
     for (const MovedEntry* entry : order) {

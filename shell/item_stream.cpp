@@ -1,6 +1,9 @@
 #include "item_stream.h"
 
 #include <algorithm>
+#include <new>
+#include <optional>
+#include <utility>
 
 #include <tools/com_error.h>
 
@@ -9,10 +12,16 @@ CItemStream::CItemStream(IStream* inner, const FileKey& file_key) : inner_(inner
 }
 
 STDMETHODIMP CItemStream::Read(void* buffer, ULONG count, ULONG* read) {
+    std::optional<tools::scoped_lock> hold;
+    if (watch_) hold.emplace(watch_->lock);
     // The hook gets the bytes really read, also when the caller does not ask how many they were.
     ULONG done = 0;
     HRESULT hr = inner_->Read(buffer, count, &done);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        // It may have moved the position by any part of the count.
+        if (watch_) watch_->position_known = false;
+        return hr;
+    }
     hr = OnRead(buffer, done);
     if (FAILED(hr)) {
         // Back by what was just read, to where the caller was: asking for the position before every block
@@ -20,10 +29,11 @@ STDMETHODIMP CItemStream::Read(void* buffer, ULONG count, ULONG* read) {
         if (done) {
             LARGE_INTEGER back;
             back.QuadPart = -static_cast<LONGLONG>(done);
-            inner_->Seek(back, STREAM_SEEK_CUR, nullptr);
+            if (FAILED(inner_->Seek(back, STREAM_SEEK_CUR, nullptr)) && watch_) watch_->position_known = false;
         }
         return hr;
     }
+    if (watch_) CountRead(done);
     if (read) *read = done;
     return hr;
 }
@@ -34,6 +44,25 @@ STDMETHODIMP CItemStream::Write(const void* buffer, ULONG count, ULONG* written)
     if (FAILED(hr)) return hr;
     hr = inner_->Write(substitute ? substitute : buffer, count, written);
     CoTaskMemFree(substitute);
+    if (watch_) {
+        // It moved the position, and fills in nothing that a reader received.
+        tools::scoped_lock hold(watch_->lock);
+        watch_->position_known = false;
+    }
+    return hr;
+}
+
+STDMETHODIMP CItemStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) {
+    if (!watch_) return inner_->Seek(move, origin, position);
+    tools::scoped_lock hold(watch_->lock);
+    ULARGE_INTEGER at{};
+    HRESULT hr = inner_->Seek(move, origin, &at);
+    // Where a seek that failed left the position is not taken on trust.
+    watch_->position_known = SUCCEEDED(hr);
+    if (SUCCEEDED(hr)) {
+        watch_->position = at.QuadPart;
+        if (position) *position = at;
+    }
     return hr;
 }
 
@@ -55,6 +84,38 @@ STDMETHODIMP CItemStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_I
     if (read) read->QuadPart = total_read;
     if (written) written->QuadPart = total_written;
     return hr;
+}
+
+void CItemStream::WatchReading(ULONGLONG size, std::shared_ptr<std::atomic<bool>> whole) noexcept {
+    auto watch = std::unique_ptr<reading_watch>(new (std::nothrow) reading_watch);
+    if (!watch || !whole) return;
+    // Where the stream starts: every stream of the file shares one position, so it need not be the start.
+    ULARGE_INTEGER at{};
+    watch->position_known = SUCCEEDED(inner_->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at));
+    watch->position = at.QuadPart;
+    watch->size = size;
+    if (size == 0) whole->store(true);
+    watch->whole = std::move(whole);
+    watch_ = std::move(watch);
+}
+
+void CItemStream::CountRead(ULONG done) noexcept {
+    reading_watch& watch = *watch_;
+    if (!watch.position_known) return;
+    const ULONGLONG start = watch.position;
+    watch.position += done;
+    if (start <= watch.read_from_start) watch.read_from_start = std::max(watch.read_from_start, watch.position);
+    if (watch.read_from_start < watch.size || watch.whole->load()) return;
+    // Others may move the shared position between two reads of this stream; only when it stands where these
+    // reads left it did they read the bytes they were counted for. One call per stream, at its end.
+    ULARGE_INTEGER at{};
+    watch.position_known = SUCCEEDED(inner_->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at));
+    if (watch.position_known && at.QuadPart == watch.position) {
+        watch.whole->store(true);
+        return;
+    }
+    watch.position = at.QuadPart;
+    watch.read_from_start = 0;
 }
 
 HRESULT CItemStream::OnRead(void*, ULONG) noexcept { return S_OK; }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include <platform/item_data_object.h>
 #include <server/client/server_calls.h>
@@ -139,8 +140,8 @@ STDMETHODIMP CStorageDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) {
 STDMETHODIMP CStorageDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) {
     if (!inner_) return E_POINTER;
     DWORD performed = DROPEFFECT_NONE;
-    // A target that read the items as files and moved them reports it here: what it received leaves the storage,
-    // without a question, once; a report before the target read anything deletes nothing. The list may be older
+    // A target that read the items as files and moved them reports it here: every file it read to its end leaves
+    // the storage, without a question, once; a report before the target read anything deletes nothing. The list may be older
     // than the storage's contents (read by an earlier paste, or while others added to it), so the items are not
     // deleted whole.
     if (format && medium && format->cfFormat == DwordFormatId(DwordFormat::performed_drop_effect) &&
@@ -149,7 +150,10 @@ STDMETHODIMP CStorageDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, B
         for (size_t i = 0; i < moved.size(); ++i) {
             const FILEDESCRIPTORW& record = descriptors_[i];
             moved[i] = {record.cFileName, (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                        (static_cast<UINT64>(record.nFileSizeHigh) << 32) | record.nFileSizeLow, handed_out_[i]};
+                        (static_cast<UINT64>(record.nFileSizeHigh) << 32) | record.nFileSizeLow, GUID_NULL};
+            // A copy cut short, skipped or never begun is no reason to lose the storage's own.
+            for (const hand_out& given : handed_out_[i])
+                if (given.whole->load()) moved[i].received = given.element;
         }
         descriptors_.clear();
         handed_out_.clear();
@@ -187,7 +191,7 @@ HRESULT CStorageDataObject::BuildFileGroupDescriptor(STGMEDIUM* medium) {
         std::vector<FILEDESCRIPTORW> collected;
         CollectDescriptors(folder_->GetServer().get(), items_, collected);
         descriptors_ = std::move(collected);
-        handed_out_.assign(descriptors_.size(), GUID_NULL);
+        handed_out_.assign(descriptors_.size(), {});
     }
     const SIZE_T size = sizeof(FILEGROUPDESCRIPTORW) - sizeof(FILEDESCRIPTORW) +
                         descriptors_.size() * sizeof(FILEDESCRIPTORW);
@@ -216,10 +220,13 @@ HRESULT CStorageDataObject::GetFileContents(const FORMATETC* format, STGMEDIUM* 
     const GUID id = GetStorageId(file.get());
     const FileKey key = GuidTransform(content_key_, id);
     auto stream = GetStreamOrThrow(file.get());
+    const FILEDESCRIPTORW& record = descriptors_[format->lindex];
+    auto whole = std::make_shared<std::atomic<bool>>(false);
+    handed_out_[format->lindex].push_back({id, whole});
     auto* contents = new (std::nothrow) CItemStream(stream.get(), key);
     if (!contents) return E_OUTOFMEMORY;
     stream.detach();
-    handed_out_[format->lindex] = id;
+    contents->WatchReading((static_cast<UINT64>(record.nFileSizeHigh) << 32) | record.nFileSizeLow, std::move(whole));
     medium->tymed = TYMED_ISTREAM;
     medium->pstm = contents;
     medium->pUnkForRelease = nullptr;

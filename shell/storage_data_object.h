@@ -1,12 +1,14 @@
 // The data object that a storage folder hands out for selected items: the shell's own item data object (its
 // "Shell IDList Array" and other formats) with the virtual-file formats "FileGroupDescriptorW" and "FileContents"
 // added, so a drop target outside the storage receives the items as files read from the server. Its SetData
-// completes a move: "Performed DropEffect" = move from the target deletes from the storage what it handed out.
+// completes a move: "Performed DropEffect" = move from the target deletes from the storage what the target read whole.
 #pragma once
 #include <windows.h>
 #include <objidl.h>
 #include <shldisp.h>
 #include <shlobj.h>
+#include <atomic>
+#include <memory>
 #include <vector>
 
 #include <tools/com_object.h>
@@ -71,9 +73,13 @@ private:
     tools::interface_holder<IDataObject> inner_;
     // Built on the first request for the descriptors, cleared after a completed move.
     std::vector<FILEDESCRIPTORW> descriptors_;
-    // For each descriptor, the element whose contents went out under it (GUID_NULL while none did): a move deletes
-    // only these.
-    std::vector<GUID> handed_out_;
+    // For each descriptor, the streams handed out under it: the element each one read, and whether the target
+    // read it to its end. A move deletes only a file that one of them brought whole.
+    struct hand_out {
+        GUID element;
+        std::shared_ptr<std::atomic<bool>> whole;
+    };
+    std::vector<std::vector<hand_out>> handed_out_;
 };
 
 // The two virtual-file formats, registered once.

@@ -79,6 +79,28 @@ HRESULT contents_of(IDataObject* data, LONG index, std::vector<BYTE>& bytes, DWO
     return S_OK;
 }
 
+tools::interface_holder<IStream> stream_of(IDataObject* data, LONG index) {
+    FORMATETC wanted = format_of(FileContentsFormat(), TYMED_ISTREAM, index);
+    STGMEDIUM medium{};
+    REQUIRE(data->GetData(&wanted, &medium) == S_OK);
+    return tools::interface_holder<IStream>(medium.pstm);
+}
+
+ULONGLONG read_through(IStream* stream, ULONGLONG count) {
+    tools::interface_holder<IStream> sink;
+    REQUIRE(CreateStreamOnHGlobal(nullptr, TRUE, sink.put()) == S_OK);
+    ULARGE_INTEGER wanted, read{};
+    wanted.QuadPart = count;
+    CHECK(SUCCEEDED(stream->CopyTo(sink.get(), wanted, &read, nullptr)));
+    return read.QuadPart;
+}
+
+void seek_to(IStream* stream, LONGLONG offset, DWORD origin = STREAM_SEEK_SET) {
+    LARGE_INTEGER to;
+    to.QuadPart = offset;
+    REQUIRE(stream->Seek(to, origin, nullptr) == S_OK);
+}
+
 // What Explorer does with virtual files pasted into a folder: the records, one stream per file (but the one skipped),
 // then its report.
 void receive(IDataObject* data, const std::wstring& target, const std::wstring& skipped = L"") {
@@ -291,6 +313,47 @@ TEST_CASE("storage items handed out as virtual files, the item menu and the clip
         consume(hollow.get(), again.path(), DROPEFFECT_MOVE);
         CHECK(file_bytes(again.file(L"docs\\hollow\\deeper\\new.txt")) == pattern(8, 8));
         CHECK_FALSE(storage.Exists(L"docs"));
+    }
+
+    SUBCASE("a move deletes only the files that the target read from their start to their end") {
+        const std::vector<BYTE> part = pattern(20000, 5), sought = pattern(9000, 8), gap = pattern(9000, 9);
+        storage.write_stored(L"part.bin", part);
+        storage.write_stored(L"whole.bin", pattern(9000, 6));
+        storage.write_stored(L"copied.bin", pattern(9000, 7));
+        storage.write_stored(L"sought.bin", sought);
+        storage.write_stored(L"gap.bin", gap);
+        auto data = items_data(&folder, {L"part.bin", L"whole.bin", L"copied.bin", L"sought.bin", L"gap.bin"});
+        REQUIRE(descriptors_of(data.get()).size() == 5);
+        BYTE block[4096];
+        ULONG read = 0;
+        // A copy cut short.
+        CHECK(stream_of(data.get(), 0)->Read(block, sizeof block, &read) == S_OK);
+        // Asked for twice: the first let go unread, the second read to the end.
+        stream_of(data.get(), 1);
+        std::vector<BYTE> bytes;
+        CHECK(contents_of(data.get(), 1, bytes) == S_OK);
+        CHECK(bytes == pattern(9000, 6));
+        // Through CopyTo, in part, then again from a point before where it stopped.
+        auto copied = stream_of(data.get(), 2);
+        CHECK(read_through(copied.get(), 5000) == 5000);
+        seek_to(copied.get(), 2000);
+        CHECK(read_through(copied.get(), 1u << 20) == 7000);
+        copied.reset();
+        // Sought to its end unread; and read on both sides of a gap that was sought over.
+        seek_to(stream_of(data.get(), 3).get(), 0, STREAM_SEEK_END);
+        auto holed = stream_of(data.get(), 4);
+        CHECK(holed->Read(block, 1000, &read) == S_OK);
+        seek_to(holed.get(), 4096);
+        CHECK(read_through(holed.get(), 1u << 20) == 9000 - 4096);
+        holed.reset();
+        box_answerer boxes;
+        REQUIRE(SetDwordFormat(data.get(), DwordFormat::performed_drop_effect, DROPEFFECT_MOVE));
+        CHECK(boxes.texts().empty());
+        CHECK(storage.stored(L"part.bin") == part);
+        CHECK_FALSE(storage.Exists(L"whole.bin"));
+        CHECK_FALSE(storage.Exists(L"copied.bin"));
+        CHECK(storage.stored(L"sought.bin") == sought);
+        CHECK(storage.stored(L"gap.bin") == gap);
     }
 
     SUBCASE("names that would lead out of the target's folder are refused") {
