@@ -141,9 +141,9 @@ STDMETHODIMP CStorageDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, B
     if (!inner_) return E_POINTER;
     DWORD performed = DROPEFFECT_NONE;
     // A target that read the items as files and moved them reports it here: every file it read to its end leaves
-    // the storage, without a question, once; a report before the target read anything deletes nothing. The list may be older
-    // than the storage's contents (read by an earlier paste, or while others added to it), so the items are not
-    // deleted whole.
+    // the storage, without a question, once; a report before the target read anything deletes nothing. The list may
+    // be older than the storage's contents (read by an earlier paste, or while others added to it), so the items are
+    // not deleted whole.
     if (format && medium && format->cfFormat == DwordFormatId(DwordFormat::performed_drop_effect) &&
         !descriptors_.empty() && ReadDwordMedium(*medium, performed) && performed == DROPEFFECT_MOVE) {
         std::vector<shell::MovedEntry> moved(descriptors_.size());
