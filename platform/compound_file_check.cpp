@@ -20,6 +20,8 @@ constexpr uint32_t free_sector = 0xFFFFFFFF, end_of_chain = 0xFFFFFFFE, fat_mark
 constexpr unsigned header_size = 512, header_difat_entries = 109, entry_size = 128, mini_sector_size = 64;
 // Streams below this size live in the mini stream; the platform uses this constant, not the header's field.
 constexpr uint64_t mini_stream_cutoff = 4096;
+// A record that names a half-destroyed element is a few names; anything longer is none.
+constexpr uint64_t longest_record = 64 * 1024;
 constexpr unsigned char signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 enum entry_type : unsigned char { unused_entry = 0, storage_entry = 1, stream_entry = 2, root_entry = 5 };
@@ -105,14 +107,24 @@ private:
 
 class structure_check {
 public:
-    explicit structure_check(const wchar_t* path) : file_(path) {}
+    explicit structure_check(const wchar_t* path, const half_destroyed_element* element = nullptr)
+        : file_(path), element_(element) {}
 
     void run() {
         read_header();
         read_fat();
         read_directory();
+        if (element_) find_half_destroyed();
         walk_tree();
     }
+
+    // A stream that ended early: where its directory entry lies in the file and, when the sectors it kept still
+    // make a chain of sectors of its own (4096 bytes or more), where the FAT entry of the last of them lies and
+    // the size they hold.
+    struct cut_stream {
+        uint64_t entry, last_link, kept;
+    };
+    const std::vector<cut_stream>& cut_streams() const { return cut_; }
 
 private:
     uint64_t sector_offset(uint32_t sector) const { return (uint64_t(sector) + 1) * sector_size_; }
@@ -180,13 +192,16 @@ private:
         }
         // The tables are marked as such, or the platform would hand them out as free sectors.
         for (uint32_t sector : fat_sectors) require(fat_[sector] == fat_marker);
+        fat_sectors_ = std::move(fat_sectors);
         for (uint32_t sector : difat_sectors) require(fat_[sector] == difat_marker);
     }
 
-    // The sectors of a chain in the FAT, each claimed; no chain can then loop or cross another.
-    std::vector<uint32_t> big_chain(uint32_t start) {
+    // The sectors of a chain in the FAT, each claimed; no chain can then loop or cross another. A chain that may
+    // end early ends before a free sector.
+    std::vector<uint32_t> big_chain(uint32_t start, bool may_end_early = false) {
         std::vector<uint32_t> chain;
         for (uint32_t sector = start; sector != end_of_chain; sector = fat_[sector]) {
+            if (may_end_early && sector < chain_limit_ && fat_[sector] == free_sector) break;
             sectors_owned_->claim(sector);
             chain.push_back(sector);
         }
@@ -210,8 +225,8 @@ private:
         uint32_t mini_stream_start = u32(entry_ + 0x74);
         root_child_ = u32(entry_ + 0x4C);
         // The mini stream is the root's chain in the FAT, whatever its size.
-        auto mini_stream = big_chain(mini_stream_start);
-        require_length(mini_stream.size(), sector_size_, mini_stream_size);
+        mini_stream_ = big_chain(mini_stream_start);
+        require_length(mini_stream_.size(), sector_size_, mini_stream_size);
         uint64_t mini_sectors = (mini_stream_size + mini_sector_size - 1) / mini_sector_size;
         uint64_t mini_entries = uint64_t(mini_fat_.size()) * (sector_size_ / 4);
         mini_limit_ = mini_sectors < mini_entries ? mini_sectors : mini_entries;
@@ -240,18 +255,105 @@ private:
         return u32(&mini_fat_buffer_[4 * (mini_sector % per_sector)]);
     }
 
-    void check_stream(uint32_t start, uint64_t size) {
+    void check_stream(uint32_t start, uint64_t size, uint32_t entry) {
+        // Only a stream of the half-destroyed element may end early, where the platform stopped freeing it.
+        bool may_end_early = entry < may_end_early_.size() && may_end_early_[entry];
+        uint64_t length = 0, unit = sector_size_;
+        std::vector<uint32_t> chain;
         if (size >= mini_stream_cutoff) {
-            require_length(big_chain(start).size(), sector_size_, size);
+            chain = big_chain(start, may_end_early);
+            length = chain.size();
+        } else {
+            unit = mini_sector_size;
+            for (uint32_t sector = start; sector != end_of_chain; sector = mini_fat_entry(sector)) {
+                require(sector < mini_limit_);
+                if (may_end_early && mini_fat_entry(sector) == free_sector) break;
+                mini_owned_->claim(sector);
+                ++length;
+            }
+        }
+        if (!may_end_early || length * unit >= size) {
+            require_length(length, unit, size);
             return;
         }
-        uint64_t length = 0;
-        for (uint32_t sector = start; sector != end_of_chain; sector = mini_fat_entry(sector)) {
-            require(sector < mini_limit_);
-            mini_owned_->claim(sector);
-            ++length;
+        const uint32_t per_sector = sector_size_ / entry_size, per_fat = sector_size_ / 4;
+        cut_stream cut{sector_offset(directory_[entry / per_sector]) + entry % per_sector * entry_size, 0, 0};
+        if (!chain.empty() && length * unit >= mini_stream_cutoff) {
+            cut.last_link = sector_offset(fat_sectors_[chain.back() / per_fat]) + 4 * (chain.back() % per_fat);
+            cut.kept = length * unit;
         }
-        require_length(length, mini_sector_size, size);
+        cut_.push_back(cut);
+    }
+
+    // The half-destroyed element that the record names, if any: its entry and every entry below it may hold
+    // streams that end early. Only looked up here; the walk checks these entries as it checks all others.
+    void find_half_destroyed() {
+        uint32_t record = find_child(0, element_->record);
+        if (record == no_entry) return;
+        entry_at(record);
+        uint64_t size = u64(entry_ + 0x78);
+        std::vector<unsigned char> bytes;
+        if (entry_[0x42] != stream_entry || size > longest_record || !read_stream(u32(entry_ + 0x74), size, bytes)) return;
+        uint32_t element = 0;
+        for (const std::wstring& name : element_->read(bytes)) {
+            entry_at(element);
+            if (entry_[0x42] != storage_entry && entry_[0x42] != root_entry) return;
+            if ((element = find_child(element, name)) == no_entry) return;
+        }
+        if (element == 0) return;
+        may_end_early_.assign(static_cast<size_t>(entries_), false);
+        may_end_early_[element] = true;
+        entry_at(element);
+        std::vector<uint32_t> pending{u32(entry_ + 0x4C)};
+        if (entry_[0x42] != storage_entry) pending.clear();
+        while (!pending.empty()) {
+            uint32_t next = pending.back();
+            pending.pop_back();
+            if (next >= entries_ || may_end_early_[next]) continue;
+            may_end_early_[next] = true;
+            entry_at(next);
+            pending.push_back(u32(entry_ + 0x44));
+            pending.push_back(u32(entry_ + 0x48));
+            if (entry_[0x42] == storage_entry) pending.push_back(u32(entry_ + 0x4C));
+        }
+    }
+
+    // The child of a storage entry by name, searched as the platform searches: no_entry when it is not found.
+    uint32_t find_child(uint32_t storage, const std::wstring& text) {
+        entry_name wanted;
+        if (text.empty() || text.size() >= 32) return no_entry;
+        for (wchar_t c : text) wanted.chars[wanted.length++] = static_cast<uint16_t>(c);
+        entry_at(storage);
+        uint32_t at = u32(entry_ + 0x4C);
+        for (uint64_t steps = 0; at < entries_ && steps < entries_; ++steps) {
+            entry_at(at);
+            if (entry_[0x42] != storage_entry && entry_[0x42] != stream_entry) return no_entry;
+            entry_name name = read_name();
+            if (names_in_order(wanted, name))
+                at = u32(entry_ + 0x44);
+            else if (names_in_order(name, wanted))
+                at = u32(entry_ + 0x48);
+            else
+                return at;
+        }
+        return no_entry;
+    }
+
+    // A stream's bytes, read before the walk: false unless its chain holds them all.
+    bool read_stream(uint32_t sector, uint64_t size, std::vector<unsigned char>& bytes) {
+        bool mini = size < mini_stream_cutoff;
+        const uint32_t unit = mini ? mini_sector_size : sector_size_;
+        bytes.resize(static_cast<size_t>(size));
+        std::vector<unsigned char> buffer;
+        for (uint64_t at = 0; at < size; at += unit) {
+            if (sector >= (mini ? mini_limit_ : chain_limit_)) return false;
+            uint64_t place = mini ? uint64_t(sector) * mini_sector_size : 0;
+            read_sector(mini ? mini_stream_[static_cast<size_t>(place / sector_size_)] : sector, buffer);
+            uint64_t part = size - at < unit ? size - at : unit;
+            std::memcpy(&bytes[static_cast<size_t>(at)], &buffer[static_cast<size_t>(place % sector_size_)], static_cast<size_t>(part));
+            sector = mini ? mini_fat_entry(sector) : fat_[sector];
+        }
+        return true;
     }
 
     // An entry's name as the platform's reader takes it: the characters before the first NUL.
@@ -318,7 +420,7 @@ private:
                 require(next.depth < max_compound_file_depth);
                 pending.push_back({child, next.depth + 1, unbounded, unbounded});
             }
-            if (type == stream_entry) check_stream(start, size);
+            if (type == stream_entry) check_stream(start, size, next.entry);
         }
     }
 
@@ -350,6 +452,10 @@ private:
     }
 
     file_reader file_;
+    const half_destroyed_element* element_;
+    std::vector<bool> may_end_early_;
+    std::vector<cut_stream> cut_;
+    std::vector<uint32_t> mini_stream_, fat_sectors_;
     unsigned char header_[header_size] = {};
     uint32_t sector_size_ = 512;
     uint32_t sectors_ = 0;
@@ -380,6 +486,45 @@ HRESULT check_compound_file(const wchar_t* path) {
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+}
+
+HRESULT empty_half_destroyed_streams(const wchar_t* path, const half_destroyed_element& element) {
+    if (!path) return STG_E_INVALIDNAME;
+    std::vector<structure_check::cut_stream> cut;
+    try {
+        structure_check check(path, &element);
+        check.run();
+        cut = check.cut_streams();
+    } catch (const verdict& refused) {
+        return refused.result;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    if (!cut.empty()) {
+        HANDLE opened = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (opened == INVALID_HANDLE_VALUE) return STG_E_ACCESSDENIED;
+        std::unique_ptr<void, decltype(&CloseHandle)> file(opened, &CloseHandle);
+        auto write = [&](uint64_t offset, const void* bytes, DWORD count) {
+            LARGE_INTEGER at;
+            at.QuadPart = static_cast<LONGLONG>(offset);
+            DWORD written = 0;
+            return SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && WriteFile(file.get(), bytes, count, &written, nullptr) &&
+                   written == count;
+        };
+        // Each step leaves the stream ending early as before, or whole, for a process ended in between: the chain
+        // ends at its last sector, then the size is what it holds (the platform then frees those sectors); or, for
+        // a chain too short to stand alone, the stream holds no sector and size 0, both in one write (what it kept
+        // is then no stream's). The size field is 8 bytes at 0x78, after the first sector's 4 at 0x74.
+        const unsigned char end[4] = {0xFE, 0xFF, 0xFF, 0xFF}, empty[12] = {0xFE, 0xFF, 0xFF, 0xFF};
+        for (const auto& stream : cut) {
+            unsigned char size[8] = {};
+            for (int i = 0; i < 8; ++i) size[i] = static_cast<unsigned char>(stream.kept >> (8 * i));
+            if (stream.last_link ? !write(stream.last_link, end, 4) || !write(stream.entry + 0x78, size, 8)
+                                 : !write(stream.entry + 0x74, empty, 12))
+                return STG_E_WRITEFAULT;
+        }
+    }
+    return check_compound_file(path);
 }
 
 }  // namespace platform

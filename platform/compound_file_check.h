@@ -2,6 +2,10 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 namespace platform {
 
 // Whether the compound file at path may be handed to the platform's reader. S_OK when its header, its
@@ -21,6 +25,25 @@ enum class sibling_order_reader { running, wine, windows };
 
 // Tests judge files for the other platform's reader; `running` (the default) is the one the program runs on.
 void judge_sibling_order_for(sibling_order_reader reader);
+
+// The one element that a file may hold half destroyed. The platform destroys an element stream by stream, and
+// frees each stream's sectors from its end before its directory entry changes: a process ended in between leaves
+// a stream whose chain ends (in a freed sector) before its stated size, in a storage that may miss children. A
+// stream of the root, named record, tells which element that may be: read is given its bytes (when its chain is
+// whole) and gives the element's path, the names of the storages from the root down and then its own, or nothing.
+struct half_destroyed_element {
+    std::wstring record;
+    std::function<std::vector<std::wstring>(const std::vector<unsigned char>& bytes)> read;
+};
+
+// check_compound_file for a file that may hold that element: the streams of the element (below it, for a storage)
+// may also have a chain that ends early. Each such stream is then cut to what its chain holds in the file (its chain
+// ended at the last sector it kept, its size what those hold; or, when they hold less than 4096 bytes, no sector
+// and size 0, what it kept then being no stream's until the file is copied), so that the platform can destroy
+// what is left without following a chain into sectors that are free, or another stream's once reused. Writes
+// nothing to a file that has no such stream or fails the check otherwise; gives check_compound_file's verdict on
+// the file as it then is.
+HRESULT empty_half_destroyed_streams(const wchar_t* path, const half_destroyed_element& element);
 
 // Deeper trees than this are refused: the platform walks nested storages recursively.
 constexpr unsigned max_compound_file_depth = 256;

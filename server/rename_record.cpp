@@ -1,5 +1,7 @@
 #include "rename_record.h"
 
+#include <cstring>
+
 #include <tools/element_name.h>
 #include <tools/hresult.h>
 #include <tools/interface_holder.h>
@@ -187,6 +189,20 @@ HRESULT SettleInterruptedRename(IStorage* root) {
         }
         return RemoveRenameRecord(root);
     });
+}
+
+platform::half_destroyed_element RenamedAwayElement() {
+    return {record_name, [](const std::vector<unsigned char>& bytes) {
+                std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+                if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
+                RenameRecord record;
+                std::vector<std::wstring> path;
+                if (text.size() <= longest_record / sizeof(wchar_t) && parse_record(text, record) && record.copied) {
+                    path = record.folder;
+                    path.push_back(record.old_name);
+                }
+                return path;
+            }};
 }
 
 bool IsRenameRecordName(const wchar_t* stored_name) { return stored_name && lstrcmpiW(stored_name, record_name) == 0; }

@@ -5,6 +5,9 @@
 #pragma once
 #include <windows.h>
 #include <objidl.h>
+
+#include <platform/compound_file_check.h>
+
 #include <string>
 #include <vector>
 
@@ -31,6 +34,10 @@ HRESULT SettleRename(IStorage* folder, const RenameRecord& record);
 // that does not read whole was cut short before its rename changed anything, and is only removed. On failure
 // the record stays for the next open.
 HRESULT SettleInterruptedRename(IStorage* root);
+
+// For the structure check before an open: the old element of a rename recorded whole, which a crash may have left
+// half destroyed; no element while the rename is not so recorded.
+platform::half_destroyed_element RenamedAwayElement();
 
 // Whether a child of a root, by its compound-file name, is the record: no element, and never listed.
 bool IsRenameRecordName(const wchar_t* stored_name);

@@ -14,6 +14,9 @@ bool OpenStorageFile(CStorageWrapper& root, const std::wstring& path) {
     root.SetStorage(nullptr);
     // The platform's reader can loop for ever on a damaged file: it sees only files that pass our check.
     HRESULT hr = platform::check_compound_file(path.c_str());
+    // A crash while a rename recorded whole destroyed the old element leaves streams of it that end early: they are
+    // cut to what they still hold, and nothing else changes, so that the settlement below removes what is left.
+    if (hr == STG_E_DOCFILECORRUPT) hr = platform::empty_half_destroyed_streams(path.c_str(), RenamedAwayElement());
     root.SetLastResult(hr);
     if (FAILED(hr)) return false;
     IStorage* storage = nullptr;

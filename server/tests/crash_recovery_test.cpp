@@ -1,9 +1,10 @@
 // The installed service killed (its process ended, as a crash ends it) in the middle of a file rename, a folder
-// rename and a defragmentation, and what the restarted service then serves. A killed server leaves Wine's
-// registration of it stale for the rest of the session, so each kill runs in a Wine session of its own and the
-// restarted service in another (cmake/own_session.sh): each phase is a test case that runs only when asked for by
-// name (--no-skip -tc=...). The storages live in ORRI_CRASH_DIR, each with a manifest of what it must hold, which
-// the last phase and the host's reader (check_store_file.py --expected) both check.
+// rename (during the copy, and while the old element is destroyed) and a defragmentation, and what the restarted
+// service then serves. A killed server leaves Wine's registration of it stale for the rest of the session, so each
+// kill runs in a Wine session of its own and the restarted service in another (cmake/own_session.sh): each phase is
+// a test case that runs only when asked for by name (--no-skip -tc=...). The storages live in ORRI_CRASH_DIR, each
+// with a manifest of what it must hold, which the last phase and the host's reader (check_store_file.py --expected)
+// both check.
 #include <doctest.h>
 #include <windows.h>
 #include <objbase.h>
@@ -34,6 +35,7 @@
 #include <tools/hresult.h>
 #include <tools/text.h>
 #include <tools/tests/compound_file.h>
+#include <tools/tests/compound_file_image.h>
 #include <tools/tests/test_support.h>
 
 using namespace service_testing;
@@ -251,6 +253,58 @@ left_storage kill_during_rename(const std::wstring& path, manifest& expected, co
     return {root, parent};
 }
 
+// Renames `from` to `to` through the service and kills the service the moment the platform begins to destroy the
+// old element: when the FAT entry of the last sector of one of the streams `watched` (display paths) turns free, as
+// the platform frees each stream's sectors from the end before its directory entry changes. The kill leaves a stream
+// whose chain ends before its stated size, which the structure check alone refuses.
+void kill_while_old_element_goes(const std::wstring& path, manifest& expected, const std::string& from, const std::string& to,
+                                 const std::vector<std::string>& watched) {
+    expected.renames.emplace_back(from, to);
+    expected.write(manifest_of(path));
+    size_t slash = from.rfind('/') + 1;
+    std::wstring folder = server_path_of(from.substr(0, slash ? slash - 1 : 0));
+    std::wstring old_name = tools::to_wide(from.substr(slash)), new_name = tools::to_wide(to.substr(slash));
+    testing::compound_file_image image(path);
+    std::vector<size_t> places;
+    for (const std::string& stream : watched) {
+        auto chain = image.chain(image.field(image.find(HashedElementName(tools::to_wide(stream.substr(stream.rfind('/') + 1)))),
+                                             testing::compound_file_image::start));
+        places.push_back(image.fat_at(chain.back()));
+    }
+    HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    REQUIRE(opened != INVALID_HANDLE_VALUE);
+    tools::auto_kernel_handle file(opened);
+    auto freed = [&] {
+        for (size_t place : places) {
+            LARGE_INTEGER at;
+            at.QuadPart = static_cast<LONGLONG>(place);
+            uint32_t entry = 0;
+            DWORD read = 0;
+            if (SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ReadFile(file.get(), &entry, 4, &read, nullptr) &&
+                read == 4 && entry == 0xFFFFFFFF)
+                return true;
+        }
+        return false;
+    };
+    tools::auto_kernel_handle service;
+    kill_service_during(
+        [&](IStorageServer* server) {
+            auto root = OpenStorageOrThrow(server, path.c_str());
+            auto parent = folder.empty() ? root : OpenFolderOrThrow(root.get(), folder.c_str(), 0);
+            RenameElementOrThrow(parent.get(), old_name.c_str(), new_name.c_str());
+        },
+        [&] {
+            if (!service) service.take_over(OpenProcess(PROCESS_TERMINATE, FALSE, service_process_id()));
+            // Watched without a pause, so that the kill follows the first freed sector at once.
+            for (DWORD start = GetTickCount(); service && GetTickCount() - start < 100;)
+                if (freed()) return TerminateProcess(service.get(), 1) != FALSE;
+            return false;
+        });
+    // The storage as the kill left it: the structure check alone refuses it.
+    CHECK(platform::check_compound_file(path.c_str()) == STG_E_DOCFILECORRUPT);
+}
+
 // The service as an installation leaves it. Not removed again: the session goes with its prefix, and a killed
 // service could not be stopped.
 void install_service() {
@@ -322,13 +376,47 @@ TEST_CASE("killed during a defragmentation" * doctest::skip()) {
     left_behind(path);
 }
 
+TEST_CASE("killed while a renamed file's old element is destroyed" * doctest::skip()) {
+    install_service();
+    std::wstring path = crash_file(L"file destroyed.orrisafe");
+    manifest expected;
+    {
+        auto root = fresh_storage(path);
+        make_file(*root, "big.bin", 2 * large, expected);
+        make_file(*root, "small.txt", 3000, expected);
+    }
+    kill_while_old_element_goes(path, expected, "big.bin", "renamed.bin", {"big.bin"});
+}
+
+TEST_CASE("killed while a renamed folder's old element is destroyed" * doctest::skip()) {
+    install_service();
+    std::wstring path = crash_file(L"folder destroyed.orrisafe");
+    manifest expected;
+    std::vector<std::string> photos;
+    {
+        auto root = fresh_storage(path);
+        auto archive = OpenChildStorage(*root, L"archive", true);
+        REQUIRE(archive);
+        make_file(*archive, "archive/notes.txt", 5000, expected);
+        auto folder = OpenChildStorage(*archive, L"photos", true);
+        REQUIRE(folder);
+        for (int i = 1; i <= 4; ++i) {
+            photos.push_back("archive/photos/photo " + std::to_string(i) + ".jpg");
+            make_file(*folder, photos.back(), 8 * mebibyte, expected);
+        }
+        make_file(*folder, "archive/photos/index.txt", 2000, expected);
+    }
+    kill_while_old_element_goes(path, expected, "archive/photos", "archive/pictures", photos);
+}
+
 TEST_CASE("after the kills: the restarted service serves each element once, whole, and leaves no copy behind" *
           doctest::skip()) {
     installed_server installed;
     REQUIRE(installed.ready());
     testing::com_apartment apartment;
     auto server = ConnectServer();
-    for (const wchar_t* name : {L"file rename.orrisafe", L"folder rename.orrisafe", L"defragmentation.orrisafe"}) {
+    for (const wchar_t* name : {L"file rename.orrisafe", L"folder rename.orrisafe", L"defragmentation.orrisafe",
+                                L"file destroyed.orrisafe", L"folder destroyed.orrisafe"}) {
         std::wstring path = crash_file(name);
         INFO(tools::to_narrow(path));
         manifest expected = manifest::read(manifest_of(path));

@@ -1,5 +1,6 @@
 #include <doctest.h>
 #include <tools/tests/compound_file.h>
+#include <tools/tests/compound_file_image.h>
 #include <tools/tests/test_support.h>
 #include "raw_directory.h"
 
@@ -382,6 +383,7 @@ struct cut_rename {
     bool old_is_ours = true;  // what stands under the old name does
     bool marked = false;      // the copy was recorded whole
     bool old_emptied = false; // the old element's destruction had begun: its data was gone, its name not yet
+    bool old_cut = false;     // ... and was cut short: its chain ends in a freed sector before its stated size
 };
 
 const std::string rename_data = [] {
@@ -414,7 +416,7 @@ void leave_cut_rename(CStorageWrapper& root, CStorageWrapper& folder, const std:
     write_data(copy.get(), rename_data.substr(0, cut.copied));
     copy.reset();
     if (cut.marked) REQUIRE(MarkRenameCopied(root.Storage()) == S_OK);
-    if (cut.old_emptied) {
+    if (cut.old_emptied && !cut.old_cut) {
         tools::interface_holder<IStream> old;
         REQUIRE(folder.Storage()->OpenStream(record.old_name.c_str(), nullptr, child_mode, 0, old.put()) == S_OK);
         REQUIRE(old->SetSize(ULARGE_INTEGER{}) == S_OK);
@@ -422,6 +424,16 @@ void leave_cut_rename(CStorageWrapper& root, CStorageWrapper& folder, const std:
     if (cut.old_gone) REQUIRE(folder.Storage()->DestroyElement(record.old_name.c_str()) == S_OK);
     if (!cut.old_is_ours)
         WriteNamedProperty(sets.get(), ElementNameHash(L"a"), ElementIdProperty, variant(tools::guid_to_string(tools::new_guid())).v);
+}
+
+// Frees the old element's sectors from the end of its chain, as the platform's destruction does, and stops there.
+void cut_old_chain(const std::wstring& path) {
+    testing::compound_file_image image(path);
+    auto chain = image.chain(image.field(image.find(HashedElementName(std::wstring(L"a"))), image.start));
+    REQUIRE(chain.size() == 20);
+    for (size_t i = chain.size(); i-- > 5;) image.set_u32(image.fat_at(chain[i]), 0xFFFFFFFF);
+    image.save(path);
+    REQUIRE(platform::check_compound_file(path.c_str()) == STG_E_DOCFILECORRUPT);
 }
 
 }  // namespace
@@ -438,6 +450,7 @@ TEST_CASE("a rename that a crash cut short is settled at the next open: each ele
         {{rename_data.size(), true, true}, {L"b"}},         // the old element gone: done
         {{rename_data.size(), false, true, true, true}, {L"b"}},        // recorded whole: done
         {{rename_data.size(), false, true, true, true, true}, {L"b"}},  // the old element half destroyed: done
+        {{rename_data.size(), false, true, true, true, true, true}, {L"b"}},  // ... its chain cut short: done
         {{rename_data.size() / 2, false, false}, {L"a", L"b"}},  // another element under the new name: left alone
         {{rename_data.size() / 2, false, true, false}, {L"a", L"b"}},  // another under the old name: left alone
     };
@@ -460,6 +473,7 @@ TEST_CASE("a rename that a crash cut short is settled at the next open: each ele
                 CHECK(WriteRenameRecord(root->Storage(), RenameRecord{{}, names.empty() ? L"0 0 0 1" : names[0], L"0 0 0 2", L""}) ==
                       STG_E_FILEALREADYEXISTS);
             }
+            if (c.cut.old_cut) cut_old_chain(path);
             auto root = reopen(path);
             StorageHolder folder = in_folder ? OpenChildStorage(*root, L"sub", false) : root;
             REQUIRE(folder);
@@ -477,6 +491,22 @@ TEST_CASE("a rename that a crash cut short is settled at the next open: each ele
             CHECK(testing::list_elements(folder->Storage()).size() == 2 * c.names.size());
             if (in_folder) CHECK(testing::list_elements(root->Storage()).size() == 2);
         }
+    }
+
+    // The old element's chain cut short, but the rename not recorded whole (or not recorded): damage, refused as such.
+    for (bool recorded : {false, true}) {
+        std::wstring path = dir.file(L"cut chain " + std::to_wstring(recorded) + L".orrisafe");
+        {
+            auto root = new_store(path);
+            leave_cut_rename(*root, *root, {}, {rename_data.size(), false, true});
+            if (!recorded) REQUIRE(RemoveRenameRecord(root->Storage()) == S_OK);
+        }
+        cut_old_chain(path);
+        auto before = testing::read_file(path);
+        HRESULT hr = S_OK;
+        CHECK(!OpenStorageFile(path, &hr));
+        CHECK(hr == STG_E_DOCFILECORRUPT);
+        CHECK(testing::read_file(path) == before);
     }
 
     // A record cut short was written before its rename began: it goes, and nothing else changes.

@@ -72,22 +72,28 @@ DWORD wait_for_service_state(DWORD state, DWORD timeout_ms) {
     return now;
 }
 
-void end_service_process() {
+DWORD service_process_id() {
+    DWORD id = 0;
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager) return;
+    if (!manager) return 0;
     if (SC_HANDLE service = OpenServiceW(manager, L"orriserver", SERVICE_QUERY_STATUS)) {
         SERVICE_STATUS_PROCESS status{};
         DWORD needed = 0;
-        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &needed) &&
-            status.dwProcessId) {
-            if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, status.dwProcessId)) {
-                TerminateProcess(process, 1);
-                CloseHandle(process);
-            }
-        }
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &needed))
+            id = status.dwProcessId;
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+    return id;
+}
+
+void end_service_process() {
+    if (DWORD id = service_process_id()) {
+        if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id)) {
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+    }
 }
 
 bool registry_key_exists(HKEY root, const std::wstring& subkey) {

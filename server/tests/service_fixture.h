@@ -21,6 +21,8 @@ bool control_service(DWORD control, const wchar_t* name = L"orriserver");
 // Waits until the service reports `state`; returns the last state seen.
 DWORD wait_for_service_state(DWORD state, DWORD timeout_ms = 15000);
 
+// The service's running process, 0 when it runs none.
+DWORD service_process_id();
 // Ends the service's process at once: a service that stopped answering cannot be stopped.
 void end_service_process();
 

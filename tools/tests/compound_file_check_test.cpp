@@ -6,10 +6,12 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <platform/compound_file_check.h>
 #include <platform/rename_element.h>
+#include <tools/text.h>
 
 #include "compound_file.h"
 #include "compound_file_image.h"
@@ -303,4 +305,112 @@ TEST_CASE("random damage to the tables: the check answers at once, and the platf
     }
     MESSAGE(passed << " damaged files passed (the platform walked each), " << refused << " were refused");
     CHECK(refused > 0);
+}
+
+TEST_CASE("streams cut short as the platform's destruction leaves them pass only in the element a record names, "
+          "and are emptied so that the platform destroys what is left") {
+    testing::com_apartment com;
+    testing::scratch_dir dir;
+    std::wstring sample = dir.file(L"sample"), path = dir.file(L"cut");
+    std::string data(200 * 1024, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 / 5);
+    auto write = [&](IStorage* storage, const wchar_t* name, const std::string& bytes) {
+        tools::interface_holder<IStream> stream;
+        REQUIRE(storage->CreateStream(name, child_mode, 0, 0, stream.put()) == S_OK);
+        REQUIRE(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr) == S_OK);
+    };
+    {
+        auto root = testing::create_docfile(sample);
+        write(root.get(), L"file", data);
+        write(root.get(), L"keep", data);
+        tools::interface_holder<IStorage> folder;
+        REQUIRE(root->CreateStorage(L"folder", child_mode, 0, 0, folder.put()) == S_OK);
+        write(folder.get(), L"large", data);
+        write(folder.get(), L"small", data.substr(0, 100));
+    }
+    const compound_file_image healthy(sample);
+    // The platform frees a chain from its end, and its entry keeps its size until the destruction ends.
+    auto cut = [&](compound_file_image& f, const wchar_t* name, size_t kept) {
+        auto chain = f.chain(f.field(f.find(name), f.start));
+        for (size_t i = chain.size(); i-- > kept;) f.set_u32(f.fat_at(chain[i]), 0xFFFFFFFF);
+    };
+    // The record names its element only once it says "copied".
+    auto made = [&](const char* record, const std::function<void(compound_file_image&)>& damage) {
+        {
+            compound_file_image image = healthy;
+            image.save(path);
+            auto root = testing::open_docfile(path);
+            std::wstring text = tools::to_wide(record);
+            write(root.get(), L"record", std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+        }
+        compound_file_image image(path);
+        damage(image);
+        image.save(path);
+        return image.bytes;
+    };
+    auto named = [](std::vector<std::wstring> element) {
+        return platform::half_destroyed_element{L"record", [element](const std::vector<unsigned char>& bytes) {
+                                                    return bytes.size() == 12 && bytes[0] == 'c' ? element
+                                                                                                 : std::vector<std::wstring>();
+                                                }};
+    };
+    auto cut_file = [&](compound_file_image& f) { cut(f, L"file", 120); };
+    auto cut_folder = [&](compound_file_image& f) {
+        cut(f, L"large", 0);
+        uint32_t small = f.find(L"small");
+        f.set_u32(f.sector_at(f.u32(f.first_mini_fat)) + 4 * f.u32(f.entry_at(small) + f.start), 0xFFFFFFFF);
+    };
+
+    // Refused, and left as it was, unless the record says "copied" and names the element that holds the cut.
+    const std::tuple<const char*, std::function<void(compound_file_image&)>, std::vector<std::wstring>> refused[] = {
+        {"copied", cut_file, {L"keep"}},
+        {"begun.", cut_file, {L"file"}},
+        {"copied", cut_folder, {L"file"}},
+        {"copied", cut_folder, {L"large"}},
+        {"copied", [&](auto& f) { cut(f, L"keep", 3); }, {L"folder", L"large"}},
+    };
+    for (const auto& [record, damage, element] : refused) {
+        auto bytes = made(record, damage);
+        CHECK(platform::check_compound_file(path.c_str()) == STG_E_DOCFILECORRUPT);
+        CHECK(platform::empty_half_destroyed_streams(path.c_str(), named(element)) == STG_E_DOCFILECORRUPT);
+        CHECK(platform::empty_half_destroyed_streams(path.c_str(), named({})) == STG_E_DOCFILECORRUPT);
+        CHECK(testing::read_file(path) == bytes);
+    }
+
+    for (const auto& [damage, element] : {std::pair{std::function<void(compound_file_image&)>(cut_file), L"file"},
+                                          std::pair{std::function<void(compound_file_image&)>(cut_folder), L"folder"}}) {
+        INFO(tools::to_narrow(element));
+        made("copied", damage);
+        REQUIRE(platform::check_compound_file(path.c_str()) == STG_E_DOCFILECORRUPT);
+        {
+            // The platform itself cannot destroy a stream whose chain runs into a free sector.
+            tools::interface_holder<IStorage> root;
+            REQUIRE(StgOpenStorageEx(path.c_str(), child_mode, STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage, root.put_void()) == S_OK);
+            MESSAGE("the platform destroying the cut element as it is: " << std::hex << root->DestroyElement(element));
+        }
+        made("copied", damage);
+        CHECK(platform::empty_half_destroyed_streams(path.c_str(), {L"no record", named({element}).read}) == STG_E_DOCFILECORRUPT);
+        CHECK(platform::empty_half_destroyed_streams(path.c_str(), named({element})) == S_OK);
+        CHECK(platform::check_compound_file(path.c_str()) == S_OK);
+        size_t file_size = testing::read_file(path).size();
+        auto root = testing::open_docfile(path);
+        CHECK(root->DestroyElement(element) == S_OK);
+        // Every sector of the element is free again: a new stream as large fits into them. Every other stream is whole.
+        write(root.get(), L"new", data);
+        root.reset();
+        CHECK(testing::read_file(path).size() == file_size);
+        CHECK(platform::check_compound_file(path.c_str()) == S_OK);
+        root = testing::open_docfile(path);
+        tools::interface_holder<IStorage> folder;
+        if (lstrcmpW(element, L"folder") != 0) REQUIRE(root->OpenStorage(L"folder", nullptr, child_mode, nullptr, 0, folder.put()) == S_OK);
+        for (auto [storage, name] : {std::pair{root.get(), L"keep"}, std::pair{root.get(), L"new"}, std::pair{folder.get(), L"large"}}) {
+            if (!storage) continue;
+            tools::interface_holder<IStream> stream;
+            REQUIRE(storage->OpenStream(name, nullptr, child_mode, 0, stream.put()) == S_OK);
+            std::string read(data.size() + 1, '\0');
+            ULONG got = 0;
+            REQUIRE(stream->Read(read.data(), static_cast<ULONG>(read.size()), &got) == S_OK);
+            CHECK(read.substr(0, got) == data);
+        }
+    }
 }

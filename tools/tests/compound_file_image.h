@@ -38,11 +38,13 @@ public:
 
     uint32_t sector_size() const { return 1u << (bytes.at(0x1E) | bytes.at(0x1F) << 8); }
     size_t sector_at(uint32_t sector) const { return (size_t(sector) + 1) * sector_size(); }
-    // The place of a sector's FAT entry (FAT sectors named in the header).
+    // The place of a sector's FAT entry (FAT sectors named in the header, then in the DIFAT sectors).
     size_t fat_at(uint32_t sector) const {
-        uint32_t per_sector = sector_size() / 4;
-        REQUIRE(sector / per_sector < 109);
-        return sector_at(u32(0x4C + 4 * (sector / per_sector))) + 4 * (sector % per_sector);
+        uint32_t per_sector = sector_size() / 4, index = sector / per_sector;
+        if (index < 109) return sector_at(u32(0x4C + 4 * index)) + 4 * (sector % per_sector);
+        uint32_t difat = u32(0x44);
+        for (index -= 109; index >= per_sector - 1; index -= per_sector - 1) difat = u32(sector_at(difat) + 4 * (per_sector - 1));
+        return sector_at(u32(sector_at(difat) + 4 * index)) + 4 * (sector % per_sector);
     }
     std::vector<uint32_t> chain(uint32_t sector) const {
         std::vector<uint32_t> sectors;
