@@ -14,8 +14,10 @@
 #include <server_class_factory.h>
 #include <storage_server.h>
 #include <tools/auto_handle.h>
+#include <tools/com_object.h>
 #include <tools/interface_holder.h>
 #include <tools/paths.h>
+#include <tools/security.h>
 #include <tools/text.h>
 #include <tools/win_except.h>
 #include <sddl.h>
@@ -232,6 +234,75 @@ TEST_CASE("a caller's token is judged against the storage file's security") {
     CHECK(server::token_may_read_and_write(token.get(), s.path));
     CHECK_THROWS_AS(server::token_may_read_and_write(token.get(), s.dir.file(L"missing.orrisafe")), tools::win_except);
     set_dacl(L"D:P(A;;FA;;;WD)");
+}
+
+bool thread_impersonates() {
+    HANDLE token = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) return false;
+    CloseHandle(token);
+    return true;
+}
+
+// The client of the call being served, as COM hands it to the server; here the process's own user, impersonated
+// with its own token, since Wine's calls carry no client to impersonate.
+class self_as_client final : public tools::com_object<IServerSecurity> {
+public:
+    STDMETHODIMP QueryBlanket(DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP ImpersonateClient() override { return ImpersonateSelf(SecurityImpersonation) ? S_OK : E_FAIL; }
+    STDMETHODIMP RevertToSelf() override { return ::RevertToSelf() ? S_OK : E_FAIL; }
+    STDMETHODIMP_(BOOL) IsImpersonating() override { return thread_impersonates(); }
+};
+
+// A storage file whose security the service may not read (on a share, or with an access list that leaves the
+// service out), which Wine cannot make: readable only by an impersonated client, and by it only while allowed.
+struct service_shut_out {
+    static inline bool caller_may_read = true;
+    static tools::byte_buffer read(const wchar_t* path) {
+        if (!thread_impersonates() || !caller_may_read) throw tools::win_except(ERROR_ACCESS_DENIED);
+        return tools::file_security(path);
+    }
+};
+
+TEST_CASE("a caller is judged by the storage file's security as the caller reads it, also before a watch") {
+    server_fixture s;
+    Folder held;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), held.put()) == S_OK);
+    server::SetFileSecurityReader(service_shut_out::read);
+    service_shut_out::caller_may_read = true;
+    auto* client = new self_as_client;
+    IUnknown* before = nullptr;
+    REQUIRE(CoSwitchCallContext(client, &before) == S_OK);
+
+    // The owner is served where the service itself may not read the file's security.
+    Folder again;
+    CHECK(s.server->OpenStorage(bstr(s.path), again.put()) == S_OK);
+    CHECK(again.get() == held.get());
+    again.reset();
+    // A caller who may not read it may not read the file: refused, without an error of the check's own, and
+    // unable to make the storage count as frozen.
+    service_shut_out::caller_may_read = false;
+    Folder refused;
+    CHECK(s.server->OpenStorage(bstr(s.path), refused.put()) == E_ACCESSDENIED);
+    CHECK_FALSE(refused);
+    CHECK(s.server->CloseStorage(bstr(s.path)) == E_ACCESSDENIED);
+    CHECK(s.server->WatchFile(bstr(s.path), VARIANT_TRUE) == E_ACCESSDENIED);
+    long state = -1;
+    CHECK(s.server->GetWatchState(bstr(s.path), &state) == S_OK);
+    CHECK(state == 2);
+    CHECK_FALSE(thread_impersonates());
+    service_shut_out::caller_may_read = true;
+    CHECK(s.server->WatchFile(bstr(s.path), VARIANT_TRUE) == S_OK);
+    CHECK(s.server->GetWatchState(bstr(s.path), &state) == S_OK);
+    CHECK(state == 0);
+    CHECK(s.server->WatchFile(bstr(s.path), VARIANT_FALSE) == S_OK);
+    CHECK(s.server->CloseStorage(bstr(s.path)) == S_OK);
+    VARIANT_BOOL root;
+    CHECK(is_object_gone(held->IsRoot(&root)));
+
+    IUnknown* ours = nullptr;
+    CoSwitchCallContext(before, &ours);
+    client->Release();
+    server::SetFileSecurityReader(nullptr);
 }
 
 TEST_CASE("paths that cannot be opened leave the table unchanged") {
