@@ -435,6 +435,84 @@ TEST_CASE("the copy a crash left of a defragmentation goes at the storage's next
     CHECK(leftovers(s.dir.path()).size() == others.size());
 }
 
+std::wstring security_text(const std::wstring& path) {
+    tools::byte_buffer descriptor = tools::file_security(path.c_str());
+    LPWSTR text = nullptr;
+    REQUIRE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor.data(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+        &text, nullptr));
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+// Sees the copy just before it takes the storage's place, and may put a file under its name just before it is made.
+struct defragment_watch {
+    static inline bool plant = false;
+    static inline DWORD attributes = 0;
+    static inline std::wstring security;
+    static void hook(server::DefragmentStep step, const std::wstring& copy) {
+        if (step == server::DefragmentStep::creating_copy && plant) {
+            HANDLE h = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            DWORD written = 0;
+            WriteFile(h, "planted", 7, &written, nullptr);
+            CloseHandle(h);
+        }
+        if (step == server::DefragmentStep::replacing_storage) {
+            attributes = GetFileAttributesW(copy.c_str());
+            security = security_text(copy);
+        }
+    }
+};
+
+TEST_CASE("a defragmented storage keeps its access list and attributes, and its copy is made only where nothing stands") {
+    server_fixture s;
+    // Closed to all but its owner and the system, as an owner closes a storage in a shared folder.
+    HANDLE token = nullptr;
+    REQUIRE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    tools::auto_kernel_handle process_token(token);
+    alignas(TOKEN_USER) BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = 0;
+    REQUIRE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+    LPWSTR sid = nullptr;
+    REQUIRE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+    std::wstring sddl = L"D:P(A;;FA;;;SY)(A;;FA;;;" + std::wstring(sid) + L")";
+    LocalFree(sid);
+    PSECURITY_DESCRIPTOR closed = nullptr;
+    REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &closed, nullptr));
+    BOOL set = SetFileSecurityW(s.path.c_str(), DACL_SECURITY_INFORMATION, closed);
+    LocalFree(closed);
+    REQUIRE(set);
+    REQUIRE(SetFileAttributesW(s.path.c_str(), FILE_ATTRIBUTE_NORMAL));
+    const std::wstring security = security_text(s.path);
+    const DWORD attributes = GetFileAttributesW(s.path.c_str());
+    std::wstring copy = DefragTempFile(s.path);
+
+    server::DefragmentHook before = server::SetDefragmentHook(defragment_watch::hook);
+    CHECK(s.server->Defragment(bstr(s.path)) == S_OK);
+    CHECK(security_text(s.path) == security);
+    CHECK(GetFileAttributesW(s.path.c_str()) == attributes);
+    // The copy was the storage's own before it took the storage's place: no crash there leaves it otherwise.
+    CHECK(defragment_watch::attributes == attributes);
+    CHECK(defragment_watch::security == security);
+
+    // A file put under the copy's name once the leftover is gone fails the defragmentation and stays as it was.
+    defragment_watch::plant = true;
+    ULONGLONG storage_size = file_size(s.path);
+    CHECK(FAILED(s.server->Defragment(bstr(s.path))));
+    defragment_watch::plant = false;
+    server::SetDefragmentHook(before);
+    CHECK(file_size(copy) == 7);
+    CHECK(file_size(s.path) == storage_size);
+    CHECK(DeleteFileW(copy.c_str()));
+
+    // A read-only storage is refused before any work: the platform replaces no read-only file.
+    REQUIRE(SetFileAttributesW(s.path.c_str(), FILE_ATTRIBUTE_READONLY));
+    CHECK(s.server->Defragment(bstr(s.path)) == E_ACCESSDENIED);
+    CHECK(leftovers(s.dir.path()).empty());
+    SetFileAttributesW(s.path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_CASE("teardown cuts every client off and closes every storage") {
     apartment com;
     testing::scratch_dir dir;
