@@ -6,6 +6,7 @@
 
 #include <tools/auto_handle.h>
 #include <tools/com_error.h>
+#include <tools/security.h>
 #include <tools/win_except.h>
 
 namespace server {
@@ -22,27 +23,33 @@ client_impersonation::~client_impersonation() {
     if (impersonating_) CoRevertToSelf();
 }
 
+namespace {
+
+FileSecurityReader read_security = tools::file_security;
+
+}  // namespace
+
 bool caller_may_read_and_write(const std::wstring& path) {
-    tools::auto_kernel_handle token;
-    {
-        client_impersonation as_caller;
-        if (!as_caller.impersonating()) return true;
-        HANDLE raw = nullptr;
-        // Opened as the service: a caller at identification level may not open its own token.
-        tools::check_win(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &raw));
-        token = tools::auto_kernel_handle(raw);
-    }
-    // The file's security is read as the service, which has the file open.
+    client_impersonation as_caller;
+    if (!as_caller.impersonating()) return true;
+    HANDLE raw = nullptr;
+    // Opened as the service: a caller at identification level may not open its own token.
+    tools::check_win(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &raw));
+    tools::auto_kernel_handle token(raw);
+    // The file's security is read as the caller too: the service itself may be refused it (a share, where it acts
+    // as the machine; an access list that leaves it out), while whoever may read the file may read its security.
     return token_may_read_and_write(token.get(), path);
 }
 
 bool token_may_read_and_write(HANDLE token, const std::wstring& path) {
-    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    DWORD size = 0;
-    GetFileSecurityW(path.c_str(), parts, nullptr, 0, &size);
-    if (size == 0) tools::throw_last_error();
-    std::vector<BYTE> descriptor(size);
-    tools::check_win(GetFileSecurityW(path.c_str(), parts, descriptor.data(), size, &size));
+    tools::byte_buffer descriptor;
+    try {
+        descriptor = read_security(path.c_str());
+    } catch (const tools::win_except& e) {
+        // Reading the file includes reading its security (READ_CONTROL): whoever may not, may not read the file.
+        if (e.code() == ERROR_ACCESS_DENIED) return false;
+        throw;
+    }
 
     // What the server's open of a storage asks for: reading and writing the file.
     GENERIC_MAPPING files{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
@@ -60,6 +67,12 @@ bool token_may_read_and_write(HANDLE token, const std::wstring& path) {
             tools::throw_last_error();
         privileges.resize(privileges_size);
     }
+}
+
+FileSecurityReader SetFileSecurityReader(FileSecurityReader reader) {
+    FileSecurityReader before = read_security;
+    read_security = reader ? reader : tools::file_security;
+    return before;
 }
 
 }  // namespace server

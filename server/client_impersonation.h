@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <string>
 
+#include <tools/text.h>
+
 namespace server {
 
 class client_impersonation {
@@ -22,11 +24,19 @@ private:
 };
 
 // Whether the caller of the call being served could open the file for reading and writing, as the server
-// opens a storage: the caller's token against the file's security. A call with no client to impersonate
-// comes from this process, which opened the file itself, and may. Throws when the check cannot be made.
+// opens a storage: the caller's token against the file's security, which is read as the caller; a caller who
+// may not read it may not. A call with no client to impersonate comes from this process, which opened the
+// file itself, and may. Throws when the check cannot be made.
 bool caller_may_read_and_write(const std::wstring& path);
 
-// The same judgement for a token that access checks take (an impersonation token with TOKEN_QUERY).
+// The same judgement for a token that access checks take (an impersonation token with TOKEN_QUERY), with the
+// file's security read as the calling thread: false when the thread may not read it.
 bool token_may_read_and_write(HANDLE token, const std::wstring& path);
+
+// How the judgements read a file's security: tools::file_security, or a test's stand-in for a file whose
+// security only some may read (Wine lets every token read every file's). Null puts the plain reader back.
+// Returns the reader that was in place.
+using FileSecurityReader = tools::byte_buffer (*)(const wchar_t* path);
+FileSecurityReader SetFileSecurityReader(FileSecurityReader reader);
 
 }  // namespace server

@@ -3,7 +3,9 @@
 #include <objbase.h>
 #include <shlwapi.h>
 
+#include <tools/hresult.h>
 #include <tools/interface_holder.h>
+#include <tools/security.h>
 #include <tools/text.h>
 
 #include <platform/compound_file_check.h>
@@ -12,9 +14,37 @@
 
 namespace {
 
+server::DefragmentHook hook = nullptr;
+
+void reach(server::DefragmentStep step, const std::wstring& copy) {
+    if (hook) hook(step, copy);
+}
+
 HRESULT last_error() {
     DWORD code = GetLastError();
     return code ? HRESULT_FROM_WIN32(code) : E_FAIL;
+}
+
+bool same_sid(PSID a, PSID b) { return a && b ? EqualSid(a, b) != FALSE : a == b; }
+
+// Puts the storage's owner, group and access list on the copy. Owner and group are set only where they differ
+// from the copy's: setting them asks for a right (WRITE_OWNER) that the copy's creator need not have.
+HRESULT take_security(const std::wstring& copy, tools::byte_buffer& security) {
+    tools::byte_buffer current;
+    HRESULT hr = tools::com_boundary([&] { current = tools::file_security(copy.c_str()); });
+    if (FAILED(hr)) return hr;
+    SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION;
+    PSID wanted = nullptr, now = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(security.data(), &wanted, &defaulted) ||
+        !GetSecurityDescriptorOwner(current.data(), &now, &defaulted))
+        return last_error();
+    if (!same_sid(wanted, now)) parts |= OWNER_SECURITY_INFORMATION;
+    if (!GetSecurityDescriptorGroup(security.data(), &wanted, &defaulted) ||
+        !GetSecurityDescriptorGroup(current.data(), &now, &defaulted))
+        return last_error();
+    if (!same_sid(wanted, now)) parts |= GROUP_SECURITY_INFORMATION;
+    return SetFileSecurityW(copy.c_str(), parts, security.data()) ? S_OK : last_error();
 }
 
 }  // namespace
@@ -36,10 +66,16 @@ void RemoveDefragmentLeftover(const std::wstring& path) noexcept {
 HRESULT DefragmentStorageFile(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_INVALIDARG;
+    // The platform replaces no read-only file, and a read-only copy that a crash left could not be removed.
+    if (attributes & FILE_ATTRIBUTE_READONLY) return E_ACCESSDENIED;
+    // Made afresh, the copy would carry the folder's inherited access list and the caller as owner.
+    tools::byte_buffer security;
+    HRESULT hr = tools::com_boundary([&] { security = tools::file_security(path.c_str()); });
+    if (FAILED(hr)) return hr;
     std::wstring temporary = DefragTempFile(path);
-    // A copy that a crash left behind goes first (creating over a hidden, system file is refused).
+    // A copy that a crash left behind goes first. The copy is then made only where nothing stands: a file or a
+    // link put under its name (which can be guessed) in the meantime fails the defragmentation, untouched.
     RemoveDefragmentLeftover(path);
-    HRESULT hr = S_OK;
 
     // The copy is written with 512-byte sectors, whatever the original had.
     STGOPTIONS options{};
@@ -54,8 +90,9 @@ HRESULT DefragmentStorageFile(const std::wstring& path) {
             hr = StgOpenStorageEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0, nullptr,
                                   nullptr, IID_IStorage, source.put_void());
         if (SUCCEEDED(hr)) {
-            hr = StgCreateStorageEx(temporary.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE,
-                                    STGFMT_DOCFILE, 0, &options, nullptr, IID_IStorage, target.put_void());
+            reach(server::DefragmentStep::creating_copy, temporary);
+            hr = StgCreateStorageEx(temporary.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0,
+                                    &options, nullptr, IID_IStorage, target.put_void());
             created = SUCCEEDED(hr);
         }
         if (SUCCEEDED(hr)) {
@@ -64,13 +101,25 @@ HRESULT DefragmentStorageFile(const std::wstring& path) {
         }
         if (SUCCEEDED(hr)) hr = target->Commit(STGC_DEFAULT);
     }
+    // The complete copy is the storage's own before it takes the storage's place, so that no crash leaves the
+    // storage hidden or open to others.
+    constexpr DWORD settable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                               FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (SUCCEEDED(hr) && !SetFileAttributesW(temporary.c_str(), (attributes & settable) ? attributes & settable
+                                                                                        : FILE_ATTRIBUTE_NORMAL))
+        hr = last_error();
+    if (SUCCEEDED(hr)) hr = take_security(temporary, security);
+    if (SUCCEEDED(hr)) reach(server::DefragmentStep::replacing_storage, temporary);
     // The complete copy takes the original's place in one checked step.
     if (SUCCEEDED(hr) && !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         hr = last_error();
-    if (FAILED(hr)) {
-        if (created) DeleteFileW(temporary.c_str());
-        return hr;
-    }
-    SetFileAttributesW(path.c_str(), attributes);
-    return S_OK;
+    if (FAILED(hr) && created) DeleteFileW(temporary.c_str());
+    return hr;
+}
+
+server::DefragmentHook server::SetDefragmentHook(DefragmentHook next) {
+    DefragmentHook before = hook;
+    hook = next;
+    return before;
 }

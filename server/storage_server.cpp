@@ -68,7 +68,13 @@ STDMETHODIMP CStorageServer::Reserved3(VARIANT, VARIANT) { return E_NOTIMPL; }
 STDMETHODIMP CStorageServer::Reserved4(VARIANT, VARIANT) { return E_NOTIMPL; }
 
 STDMETHODIMP CStorageServer::WatchFile(BSTR path, VARIANT_BOOL watch) {
-    return tools::com_boundary([&] { return WatchStorageFile(BstrText(path).c_str(), watch != 0); });
+    return tools::com_boundary([&]() -> HRESULT {
+        std::wstring text = BstrText(path);
+        // A watch makes the storage count as frozen for its owner's shell: only a caller who could open the file
+        // itself may start one. Dropping a watch only makes the shell read the storage's own mark again.
+        if (watch && !text.empty() && !caller_check_(StorageFileKey(text))) return E_ACCESSDENIED;
+        return WatchStorageFile(text.c_str(), watch != 0);
+    });
 }
 
 STDMETHODIMP CStorageServer::GetWatchState(BSTR path, long* state) {

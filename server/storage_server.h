@@ -33,7 +33,8 @@ public:
     const COpenStorageTable& OpenStorages() const noexcept { return storages_; }
 
     // Whether the caller of the call being served may reach or close the open storage whose file is at path
-    // (its full path). Replaceable, so that a refusal can be tried where no caller can be impersonated.
+    // (its full path), or start watching that file. Replaceable, so that a refusal can be tried where no caller
+    // can be impersonated.
     using caller_check = bool (*)(const std::wstring& path);
     void SetCallerCheck(caller_check check) noexcept { caller_check_ = check; }
 

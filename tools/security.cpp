@@ -14,6 +14,16 @@ std::wstring sddl_to_hex(const wchar_t* sddl) {
     return bytes_to_hex(raw, size);
 }
 
+byte_buffer file_security(const wchar_t* path) {
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    GetFileSecurityW(path, parts, nullptr, 0, &size);
+    if (size == 0) throw_last_error();
+    byte_buffer descriptor(size);
+    check_win(GetFileSecurityW(path, parts, descriptor.data(), size, &size));
+    return descriptor;
+}
+
 byte_buffer guests_sid() {
     DWORD size = 0;
     CreateWellKnownSid(WinBuiltinGuestsSid, nullptr, nullptr, &size);

@@ -1,4 +1,4 @@
-// Security descriptors in text and binary form, and the test for the built-in Guests group.
+// Security descriptors in text and binary form, a file's own, and the test for the built-in Guests group.
 #pragma once
 #include "text.h"
 
@@ -8,6 +8,10 @@ namespace tools {
 
 // The self-relative binary form of an SDDL text, as hexadecimal text (for registration scripts).
 std::wstring sddl_to_hex(const wchar_t* sddl);
+
+// A file's owner, group and access list, self-relative, read as the calling thread (which needs READ_CONTROL).
+// A failure throws win_except.
+byte_buffer file_security(const wchar_t* path);
 
 // The SID of the built-in Guests group.
 byte_buffer guests_sid();

@@ -14,8 +14,10 @@
 #include <server_class_factory.h>
 #include <storage_server.h>
 #include <tools/auto_handle.h>
+#include <tools/com_object.h>
 #include <tools/interface_holder.h>
 #include <tools/paths.h>
+#include <tools/security.h>
 #include <tools/text.h>
 #include <tools/win_except.h>
 #include <sddl.h>
@@ -234,6 +236,75 @@ TEST_CASE("a caller's token is judged against the storage file's security") {
     set_dacl(L"D:P(A;;FA;;;WD)");
 }
 
+bool thread_impersonates() {
+    HANDLE token = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) return false;
+    CloseHandle(token);
+    return true;
+}
+
+// The client of the call being served, as COM hands it to the server; here the process's own user, impersonated
+// with its own token, since Wine's calls carry no client to impersonate.
+class self_as_client final : public tools::com_object<IServerSecurity> {
+public:
+    STDMETHODIMP QueryBlanket(DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP ImpersonateClient() override { return ImpersonateSelf(SecurityImpersonation) ? S_OK : E_FAIL; }
+    STDMETHODIMP RevertToSelf() override { return ::RevertToSelf() ? S_OK : E_FAIL; }
+    STDMETHODIMP_(BOOL) IsImpersonating() override { return thread_impersonates(); }
+};
+
+// A storage file whose security the service may not read (on a share, or with an access list that leaves the
+// service out), which Wine cannot make: readable only by an impersonated client, and by it only while allowed.
+struct service_shut_out {
+    static inline bool caller_may_read = true;
+    static tools::byte_buffer read(const wchar_t* path) {
+        if (!thread_impersonates() || !caller_may_read) throw tools::win_except(ERROR_ACCESS_DENIED);
+        return tools::file_security(path);
+    }
+};
+
+TEST_CASE("a caller is judged by the storage file's security as the caller reads it, also before a watch") {
+    server_fixture s;
+    Folder held;
+    REQUIRE(s.server->OpenStorage(bstr(s.path), held.put()) == S_OK);
+    server::SetFileSecurityReader(service_shut_out::read);
+    service_shut_out::caller_may_read = true;
+    auto* client = new self_as_client;
+    IUnknown* before = nullptr;
+    REQUIRE(CoSwitchCallContext(client, &before) == S_OK);
+
+    // The owner is served where the service itself may not read the file's security.
+    Folder again;
+    CHECK(s.server->OpenStorage(bstr(s.path), again.put()) == S_OK);
+    CHECK(again.get() == held.get());
+    again.reset();
+    // A caller who may not read it may not read the file: refused, without an error of the check's own, and
+    // unable to make the storage count as frozen.
+    service_shut_out::caller_may_read = false;
+    Folder refused;
+    CHECK(s.server->OpenStorage(bstr(s.path), refused.put()) == E_ACCESSDENIED);
+    CHECK_FALSE(refused);
+    CHECK(s.server->CloseStorage(bstr(s.path)) == E_ACCESSDENIED);
+    CHECK(s.server->WatchFile(bstr(s.path), VARIANT_TRUE) == E_ACCESSDENIED);
+    long state = -1;
+    CHECK(s.server->GetWatchState(bstr(s.path), &state) == S_OK);
+    CHECK(state == 2);
+    CHECK_FALSE(thread_impersonates());
+    service_shut_out::caller_may_read = true;
+    CHECK(s.server->WatchFile(bstr(s.path), VARIANT_TRUE) == S_OK);
+    CHECK(s.server->GetWatchState(bstr(s.path), &state) == S_OK);
+    CHECK(state == 0);
+    CHECK(s.server->WatchFile(bstr(s.path), VARIANT_FALSE) == S_OK);
+    CHECK(s.server->CloseStorage(bstr(s.path)) == S_OK);
+    VARIANT_BOOL root;
+    CHECK(is_object_gone(held->IsRoot(&root)));
+
+    IUnknown* ours = nullptr;
+    CoSwitchCallContext(before, &ours);
+    client->Release();
+    server::SetFileSecurityReader(nullptr);
+}
+
 TEST_CASE("paths that cannot be opened leave the table unchanged") {
     server_fixture s;
     Folder folder;
@@ -362,6 +433,84 @@ TEST_CASE("the copy a crash left of a defragmentation goes at the storage's next
     CHECK_FALSE(exists(copy));
     for (const auto& other : others) CHECK(exists(other));
     CHECK(leftovers(s.dir.path()).size() == others.size());
+}
+
+std::wstring security_text(const std::wstring& path) {
+    tools::byte_buffer descriptor = tools::file_security(path.c_str());
+    LPWSTR text = nullptr;
+    REQUIRE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor.data(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+        &text, nullptr));
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+// Sees the copy just before it takes the storage's place, and may put a file under its name just before it is made.
+struct defragment_watch {
+    static inline bool plant = false;
+    static inline DWORD attributes = 0;
+    static inline std::wstring security;
+    static void hook(server::DefragmentStep step, const std::wstring& copy) {
+        if (step == server::DefragmentStep::creating_copy && plant) {
+            HANDLE h = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            DWORD written = 0;
+            WriteFile(h, "planted", 7, &written, nullptr);
+            CloseHandle(h);
+        }
+        if (step == server::DefragmentStep::replacing_storage) {
+            attributes = GetFileAttributesW(copy.c_str());
+            security = security_text(copy);
+        }
+    }
+};
+
+TEST_CASE("a defragmented storage keeps its access list and attributes, and its copy is made only where nothing stands") {
+    server_fixture s;
+    // Closed to all but its owner and the system, as an owner closes a storage in a shared folder.
+    HANDLE token = nullptr;
+    REQUIRE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    tools::auto_kernel_handle process_token(token);
+    alignas(TOKEN_USER) BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = 0;
+    REQUIRE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+    LPWSTR sid = nullptr;
+    REQUIRE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+    std::wstring sddl = L"D:P(A;;FA;;;SY)(A;;FA;;;" + std::wstring(sid) + L")";
+    LocalFree(sid);
+    PSECURITY_DESCRIPTOR closed = nullptr;
+    REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &closed, nullptr));
+    BOOL set = SetFileSecurityW(s.path.c_str(), DACL_SECURITY_INFORMATION, closed);
+    LocalFree(closed);
+    REQUIRE(set);
+    REQUIRE(SetFileAttributesW(s.path.c_str(), FILE_ATTRIBUTE_NORMAL));
+    const std::wstring security = security_text(s.path);
+    const DWORD attributes = GetFileAttributesW(s.path.c_str());
+    std::wstring copy = DefragTempFile(s.path);
+
+    server::DefragmentHook before = server::SetDefragmentHook(defragment_watch::hook);
+    CHECK(s.server->Defragment(bstr(s.path)) == S_OK);
+    CHECK(security_text(s.path) == security);
+    CHECK(GetFileAttributesW(s.path.c_str()) == attributes);
+    // The copy was the storage's own before it took the storage's place: no crash there leaves it otherwise.
+    CHECK(defragment_watch::attributes == attributes);
+    CHECK(defragment_watch::security == security);
+
+    // A file put under the copy's name once the leftover is gone fails the defragmentation and stays as it was.
+    defragment_watch::plant = true;
+    ULONGLONG storage_size = file_size(s.path);
+    CHECK(FAILED(s.server->Defragment(bstr(s.path))));
+    defragment_watch::plant = false;
+    server::SetDefragmentHook(before);
+    CHECK(file_size(copy) == 7);
+    CHECK(file_size(s.path) == storage_size);
+    CHECK(DeleteFileW(copy.c_str()));
+
+    // A read-only storage is refused before any work: the platform replaces no read-only file.
+    REQUIRE(SetFileAttributesW(s.path.c_str(), FILE_ATTRIBUTE_READONLY));
+    CHECK(s.server->Defragment(bstr(s.path)) == E_ACCESSDENIED);
+    CHECK(leftovers(s.dir.path()).empty());
+    SetFileAttributesW(s.path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_CASE("teardown cuts every client off and closes every storage") {
