@@ -14,8 +14,9 @@ class reused_stub_factory;
 // connected to the next object marshalled with that interface: a new one is made only while every kept one
 // is in use, so the platform's tables stay as many as the stubs in use at once, not as the objects ever
 // handed out. Its proxies are the registered class's own. The class object lives in the calling thread's
-// apartment: make this on the thread that marshals these interfaces, before the first is marshalled, and
-// destroy it there after the last object was cut off. Interfaces without a registered class are left out.
+// apartment, and another apartment of the process can then neither marshal nor unmarshal these interfaces:
+// make this in a process of one apartment, on its thread, before the first is marshalled, and destroy it
+// there after the last object was cut off. Interfaces without a registered class are left out.
 class reused_stubs {
 public:
     reused_stubs(REFCLSID clsid, std::initializer_list<IID> iids);
