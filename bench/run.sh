@@ -15,11 +15,14 @@ do_build=1 json=""
 write_kib=65536 copy_kib=16384 digest_kib=16384 defrag_kib=65536 files=100,1000,10000 reps=3 key_runs=5 tag=""
 # Files in the folder the shell's folder opens, and in the folder it copies in and out.
 shell_files=1000
+# Walks of one storage through the service: from one client, and each from a client process of its own.
+memory_rounds=2000 memory_clients=200 memory_warmup=20 memory_settle_ms=2000
 # Seconds one benchmark program may take before it is stopped (so that a hung call ends the run).
 limit=3600
 while [ $# -gt 0 ]; do
   case "$1" in
-    --tiny) write_kib=256 copy_kib=256 digest_kib=256 defrag_kib=512 files=10,20,40 shell_files=40 reps=1 key_runs=2 tag=-tiny limit=90 ;;
+    --tiny) write_kib=256 copy_kib=256 digest_kib=256 defrag_kib=512 files=10,20,40 shell_files=40 reps=1 key_runs=2 tag=-tiny limit=90
+          memory_rounds=4 memory_clients=2 memory_warmup=1 memory_settle_ms=0 ;;
     --cpu) cpu="$2"; shift ;;
     --no-build) do_build=0 ;;
     --build-dir) build="$2"; shift ;;
@@ -89,10 +92,14 @@ if [ -f "$dist/orriserver.exe" ] && [ -f "$dist/orritypes.exe" ]; then
   wine_quiet "$build/bench/bare_server.exe" /regserver || echo "bench: registering the bare server failed" >&2
   run server_bench --copy-kib "$copy_kib" --files "$files" --digest-kib "$digest_kib" --defrag-kib "$defrag_kib" --reps "$reps"
   run shell_bench --files "$shell_files" --transfer-kib "$copy_kib" --transfer-files "$shell_files" --reps "$reps"
+  # A service of its own, started on demand by the first walk, so that the earlier rows leave nothing in it.
+  wine_quiet "$dist/orriserver.exe" /s
+  run memory_bench --rounds "$memory_rounds" --clients "$memory_clients" --warmup "$memory_warmup" \
+                   --settle-ms "$memory_settle_ms"
   wine_quiet "$dist/orriserver.exe" /s
   wine_quiet "$dist/orriserver.exe" /u
 else
-  for row in "1 copy via server" "3 list via server" "4 digest" "5 defragment" "8 open folder" "9 transfer"; do
+  for row in "1 copy via server" "3 list via server" "4 digest" "5 defragment" "8 open folder" "9 transfer" "10 service memory"; do
     echo "{\"bench\":\"$row\",\"skipped\":\"the storage server (orriserver.exe) is not in this checkout\"}" >> "$out"
   done
 fi

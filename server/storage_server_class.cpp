@@ -4,6 +4,8 @@
 #include <orrisafe.h>
 
 #include <platform/interface_registrations.h>
+#include <platform/reused_stubs.h>
+#include <server/idl/storage_identities.h>
 #include <tools/com_error.h>
 
 #include "server_class_factory.h"
@@ -23,9 +25,14 @@ public:
     }
 
 private:
+    // Folders and files are handed out anew for every walk of a storage, and Wine's stub of either interface,
+    // derived from IStorageElement, leaves a table behind whenever it is made after another went: their stubs
+    // are kept and reused instead. Declared first, this goes after everything that marshals them; the
+    // placeholders below are marshalled through it too.
+    platform::reused_stubs stubs_{CLSID_ServerReusedStubs, {IID_IStorageFolder, IID_IStorageFile}};
     // Every interface the server hands out (the class object too, which each client's activation marshals
     // anew) stays registered from before the first client until after the factory and all it opened are gone
-    // (declared first, it goes last), so that no release on the service's one thread waits for calls that
+    // (declared before the factory, it goes after it), so that no release on the service's one thread waits for calls that
     // wait for that thread.
     platform::interface_registrations registrations_{IID_IClassFactory,  IID_IStorageServer, IID_IStorageElement,
                                                      IID_IStorageFolder, IID_IStorageFile,   IID_IElementEnum,

@@ -21,6 +21,10 @@ inline constexpr CLSID CLSID_KeyOverlay = {0xAF5C4171, 0x54AA, 0x42A6, {0xB4, 0x
 // {3A99F591-5063-4C82-BA5C-D4B536DC5D5D}
 inline constexpr IID IID_StorageShellFolderObject = {0x3A99F591, 0x5063, 0x4C82, {0xBA, 0x5C, 0xD4, 0xB5, 0x36, 0xDC, 0x5D, 0x5D}};
 
+// Answered only within the storage server's process: the proxy/stub class through which it keeps the stubs of its
+// folder and file objects for reuse. {AD8475D7-8BC6-4BAE-8243-C1E121DD4512}
+inline constexpr CLSID CLSID_ServerReusedStubs = {0xAD8475D7, 0x8BC6, 0x4BAE, {0x82, 0x43, 0xC1, 0xE1, 0x21, 0xDD, 0x45, 0x12}};
+
 // The identity of the storage (root) and of every element, VT_BSTR braced GUID text.
 inline constexpr GUID ElementIdProperty = {0x91E7A3FD, 0x8F93, 0x4875, {0x84, 0x36, 0xCC, 0x16, 0x53, 0xBF, 0x40, 0x67}};
 // Display name, VT_BSTR, every element.

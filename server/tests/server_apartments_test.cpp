@@ -8,7 +8,10 @@
 
 #include <string>
 
+#include <platform/reused_stubs.h>
+#include <server/idl/storage_identities.h>
 #include <server_class_factory.h>
+#include <storage_object.h>
 #include <tools/interface_holder.h>
 #include <tools/tests/test_support.h>
 
@@ -99,7 +102,71 @@ DWORD WINAPI second_client(void* argument) {
     return 0;
 }
 
+// Bytes in use in all of this process's heaps.
+size_t heap_bytes_in_use() {
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    size_t busy = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        if (!HeapLock(heaps[i])) continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return busy;
+}
+
+// A stub made for object, as when it is handed to a client, and let go of again.
+HRESULT hand_out_and_let_go(REFIID iid, IUnknown* object) {
+    tools::interface_holder<IStream> data;
+    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, data.put());
+    if (SUCCEEDED(hr)) hr = CoMarshalInterface(data.get(), iid, object, MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL);
+    if (FAILED(hr)) return hr;
+    data->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+    return CoReleaseMarshalData(data.get());
+}
+
 }  // namespace
+
+// Wine's stub of an interface derived from another than IUnknown leaves a table behind whenever it is made after one
+// went, and the server hands out new folder and file objects for every walk of a storage.
+TEST_CASE("folders and files handed out again and again reuse their stubs, and leave nothing behind") {
+    tools::com_initializer com;
+    {
+        object_testing::typelib_registration registration;
+        REQUIRE(registration.result() == S_OK);
+        testing::scratch_dir dir;
+        std::wstring path = dir.file(L"walked.orrisafe");
+        object_testing::create_storage_file(path);
+        platform::reused_stubs stubs(CLSID_ServerReusedStubs, {IID_IStorageFolder, IID_IStorageFile});
+        COpenStorageTable table(L"", nullptr, nullptr);
+        Folder root(CStorageObject::CreateRootFolder(table, path));
+        REQUIRE(root);
+        auto open_file = [&](VARIANT_BOOL create) {
+            tools::interface_holder<IStorageFile> file;
+            root->OpenFile(bstr(L"f.txt"), create, file.put());
+            return file;
+        };
+        REQUIRE(open_file(VARIANT_TRUE));
+        // The first round makes what every later one finds made.
+        auto walk = [&] {
+            auto file = open_file(VARIANT_FALSE);
+            return file && hand_out_and_let_go(IID_IStorageFile, file.get()) == S_OK &&
+                   hand_out_and_let_go(IID_IStorageFolder, root.get()) == S_OK;
+        };
+        REQUIRE(walk());
+        size_t before = heap_bytes_in_use();
+        int walked = 0;
+        for (int i = 0; i < 200; ++i) walked += walk() ? 1 : 0;
+        size_t after = heap_bytes_in_use();
+        CHECK(walked == 200);
+        INFO("heap bytes before " << before << ", after " << after);
+        CHECK(after < before + 16384);
+        CHECK(stubs.made() == 2);
+        CHECK(stubs.kept() == 2);
+    }
+}
 
 TEST_CASE("two clients in other apartments share one tree, and closing the storage cuts both off") {
     tools::com_initializer com;
