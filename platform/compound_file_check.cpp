@@ -260,19 +260,26 @@ private:
         bool may_end_early = entry < may_end_early_.size() && may_end_early_[entry];
         uint64_t length = 0, unit = sector_size_;
         std::vector<uint32_t> chain;
+        // Whether the chain runs into a freed sector: then it is cut, whatever its size says (a repair whose size
+        // reached the disk before its end mark leaves the size right and the chain still running on).
+        bool runs_into_free = false;
         if (size >= mini_stream_cutoff) {
             chain = big_chain(start, may_end_early);
             length = chain.size();
+            runs_into_free = (chain.empty() ? start : fat_[chain.back()]) != end_of_chain;
         } else {
             unit = mini_sector_size;
             for (uint32_t sector = start; sector != end_of_chain; sector = mini_fat_entry(sector)) {
                 require(sector < mini_limit_);
-                if (may_end_early && mini_fat_entry(sector) == free_sector) break;
+                if (may_end_early && mini_fat_entry(sector) == free_sector) {
+                    runs_into_free = true;
+                    break;
+                }
                 mini_owned_->claim(sector);
                 ++length;
             }
         }
-        if (!may_end_early || length * unit >= size) {
+        if (!may_end_early || (!runs_into_free && length * unit >= size)) {
             require_length(length, unit, size);
             return;
         }
@@ -519,10 +526,14 @@ HRESULT empty_half_destroyed_streams(const wchar_t* path, const half_destroyed_e
         for (const auto& stream : cut) {
             unsigned char size[8] = {};
             for (int i = 0; i < 8; ++i) size[i] = static_cast<unsigned char>(stream.kept >> (8 * i));
-            if (stream.last_link ? !write(stream.last_link, end, 4) || !write(stream.entry + 0x78, size, 8)
+            // The end mark is on the disk before the size changes, so that no power cut can leave the size cut
+            // and the chain still running into a freed sector.
+            if (stream.last_link ? !write(stream.last_link, end, 4) || !FlushFileBuffers(file.get()) ||
+                                       !write(stream.entry + 0x78, size, 8)
                                  : !write(stream.entry + 0x74, empty, 12))
                 return STG_E_WRITEFAULT;
         }
+        if (!FlushFileBuffers(file.get())) return STG_E_WRITEFAULT;
     }
     return check_compound_file(path);
 }

@@ -68,7 +68,6 @@ HRESULT DefragmentStorageFile(const std::wstring& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_INVALIDARG;
     // The platform replaces no read-only file, and a read-only copy that a crash left could not be removed.
     if (attributes & FILE_ATTRIBUTE_READONLY) return E_ACCESSDENIED;
-    // Made afresh, the copy would carry the folder's inherited access list and the caller as owner.
     tools::byte_buffer security;
     HRESULT hr = tools::com_boundary([&] { security = tools::file_security(path.c_str()); });
     if (FAILED(hr)) return hr;
@@ -97,19 +96,24 @@ HRESULT DefragmentStorageFile(const std::wstring& path) {
         }
         if (SUCCEEDED(hr)) {
             SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+            // Closed to others as the storage is before any of its contents goes into it (made afresh, the copy
+            // carries the folder's inherited access list and the caller as owner).
+            hr = take_security(temporary, security);
+        }
+        if (SUCCEEDED(hr)) {
+            reach(server::DefragmentStep::filling_copy, temporary);
             hr = source->CopyTo(0, nullptr, nullptr, target.get());
         }
         if (SUCCEEDED(hr)) hr = target->Commit(STGC_DEFAULT);
     }
-    // The complete copy is the storage's own before it takes the storage's place, so that no crash leaves the
-    // storage hidden or open to others.
+    // The complete copy has the storage's attributes before it takes the storage's place, so that no crash leaves
+    // the storage hidden.
     constexpr DWORD settable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     if (SUCCEEDED(hr) && !SetFileAttributesW(temporary.c_str(), (attributes & settable) ? attributes & settable
                                                                                         : FILE_ATTRIBUTE_NORMAL))
         hr = last_error();
-    if (SUCCEEDED(hr)) hr = take_security(temporary, security);
     if (SUCCEEDED(hr)) reach(server::DefragmentStep::replacing_storage, temporary);
     // The complete copy takes the original's place in one checked step.
     if (SUCCEEDED(hr) && !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

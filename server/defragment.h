@@ -18,8 +18,9 @@ void RemoveDefragmentLeftover(const std::wstring& path) noexcept;
 namespace server {
 
 // Where a defragmentation stands when a test's hook is called with the copy's path: the leftover is gone and the
-// copy is about to be created, or the complete copy is about to take the storage's place.
-enum class DefragmentStep { creating_copy, replacing_storage };
+// copy is about to be created, the copy is made and about to be filled, or the complete copy is about to take the
+// storage's place.
+enum class DefragmentStep { creating_copy, filling_copy, replacing_storage };
 using DefragmentHook = void (*)(DefragmentStep step, const std::wstring& copy);
 // Puts a hook in place (null: none); returns the one that was.
 DefragmentHook SetDefragmentHook(DefragmentHook hook);

@@ -78,6 +78,8 @@ STDMETHODIMP CItemStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_I
         total_read += got;
         hr = target->Write(chunk, got, &put);
         total_written += put;
+        // What the target did not take is no part of a whole read (a copy failing on a full disk).
+        if (watch_ && (hr != S_OK || put < got)) CountUndelivered(got - std::min(put, got));
         if (hr != S_OK) break;
         left -= got;
     }
@@ -116,6 +118,16 @@ void CItemStream::CountRead(ULONG done) noexcept {
     }
     watch.position = at.QuadPart;
     watch.read_from_start = 0;
+}
+
+void CItemStream::CountUndelivered(ULONG undelivered) noexcept {
+    tools::scoped_lock hold(watch_->lock);
+    reading_watch& watch = *watch_;
+    watch.whole->store(false);
+    if (watch.position_known && watch.position >= undelivered)
+        watch.read_from_start = std::min(watch.read_from_start, watch.position - undelivered);
+    else
+        watch.read_from_start = 0;
 }
 
 HRESULT CItemStream::OnRead(void*, ULONG) noexcept { return S_OK; }

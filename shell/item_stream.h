@@ -57,6 +57,8 @@ private:
     };
     // Counts a read of done bytes at the watched position.
     void CountRead(ULONG done) noexcept;
+    // Takes back the last undelivered bytes counted as read: a CopyTo whose target refused them.
+    void CountUndelivered(ULONG undelivered) noexcept;
 
     shell::CModuleLock module_lock_;
     tools::interface_holder<IStream> inner_;

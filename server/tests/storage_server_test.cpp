@@ -446,11 +446,12 @@ std::wstring security_text(const std::wstring& path) {
     return result;
 }
 
-// Sees the copy just before it takes the storage's place, and may put a file under its name just before it is made.
+// Sees the copy as it is filled and just before it takes the storage's place, and may put a file under its name
+// just before it is made.
 struct defragment_watch {
     static inline bool plant = false;
     static inline DWORD attributes = 0;
-    static inline std::wstring security;
+    static inline std::wstring security, filling_security;
     static void hook(server::DefragmentStep step, const std::wstring& copy) {
         if (step == server::DefragmentStep::creating_copy && plant) {
             HANDLE h = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
@@ -458,6 +459,7 @@ struct defragment_watch {
             WriteFile(h, "planted", 7, &written, nullptr);
             CloseHandle(h);
         }
+        if (step == server::DefragmentStep::filling_copy) filling_security = security_text(copy);
         if (step == server::DefragmentStep::replacing_storage) {
             attributes = GetFileAttributesW(copy.c_str());
             security = security_text(copy);
@@ -495,6 +497,8 @@ TEST_CASE("a defragmented storage keeps its access list and attributes, and its 
     // The copy was the storage's own before it took the storage's place: no crash there leaves it otherwise.
     CHECK(defragment_watch::attributes == attributes);
     CHECK(defragment_watch::security == security);
+    // And closed to others before any of the storage's contents went into it.
+    CHECK(defragment_watch::filling_security == security);
 
     // A file put under the copy's name once the leftover is gone fails the defragmentation and stays as it was.
     defragment_watch::plant = true;

@@ -4,6 +4,7 @@
 #include <doctest.h>
 #include <windows.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <string>
@@ -322,8 +323,11 @@ TEST_CASE("storage items handed out as virtual files, the item menu and the clip
         storage.write_stored(L"copied.bin", pattern(9000, 7));
         storage.write_stored(L"sought.bin", sought);
         storage.write_stored(L"gap.bin", gap);
-        auto data = items_data(&folder, {L"part.bin", L"whole.bin", L"copied.bin", L"sought.bin", L"gap.bin"});
-        REQUIRE(descriptors_of(data.get()).size() == 5);
+        const std::vector<BYTE> refused = pattern(3000, 10);
+        storage.write_stored(L"refused.bin", refused);
+        auto data = items_data(&folder, {L"part.bin", L"whole.bin", L"copied.bin", L"sought.bin", L"gap.bin",
+                                         L"refused.bin"});
+        REQUIRE(descriptors_of(data.get()).size() == 6);
         BYTE block[4096];
         ULONG read = 0;
         // A copy cut short.
@@ -346,6 +350,14 @@ TEST_CASE("storage items handed out as virtual files, the item menu and the clip
         seek_to(holed.get(), 4096);
         CHECK(read_through(holed.get(), 1u << 20) == 9000 - 4096);
         holed.reset();
+        // Read to its end by a CopyTo whose target refused the bytes (a full disk).
+        testing::scratch_dir sink_dir;
+        CloseHandle(CreateFileW(sink_dir.file(L"sink").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        tools::interface_holder<IStream> sink;
+        REQUIRE(SHCreateStreamOnFileEx(sink_dir.file(L"sink").c_str(), STGM_READ, 0, FALSE, nullptr, sink.put()) == S_OK);
+        ULARGE_INTEGER all{}, got{}, put{};
+        all.QuadPart = 1u << 20;
+        CHECK(FAILED(stream_of(data.get(), 5)->CopyTo(sink.get(), all, &got, &put)));
         box_answerer boxes;
         REQUIRE(SetDwordFormat(data.get(), DwordFormat::performed_drop_effect, DROPEFFECT_MOVE));
         CHECK(boxes.texts().empty());
@@ -354,6 +366,7 @@ TEST_CASE("storage items handed out as virtual files, the item menu and the clip
         CHECK_FALSE(storage.Exists(L"copied.bin"));
         CHECK(storage.stored(L"sought.bin") == sought);
         CHECK(storage.stored(L"gap.bin") == gap);
+        CHECK(storage.stored(L"refused.bin") == refused);
     }
 
     SUBCASE("names that would lead out of the target's folder are refused") {
