@@ -76,16 +76,15 @@ void make_store(const std::wstring& path, long long files, long long kib) {
 
 // The service's process, found as the control manager knows it.
 tools::auto_kernel_handle open_service_process() {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    tools::auto_service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) throw std::runtime_error("OpenSCManager failed");
-    SC_HANDLE service = OpenServiceW(manager, server::service_name, SERVICE_QUERY_STATUS);
+    tools::auto_service_handle service(OpenServiceW(manager.get(), server::service_name, SERVICE_QUERY_STATUS));
     SERVICE_STATUS_PROCESS status{};
     DWORD size = 0;
-    BOOL got = service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                               sizeof status, &size);
-    if (service) CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    if (!got || status.dwCurrentState != SERVICE_RUNNING) throw std::runtime_error("the service is not running");
+    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                          sizeof status, &size) ||
+        status.dwCurrentState != SERVICE_RUNNING)
+        throw std::runtime_error("the service is not running");
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, status.dwProcessId);
     if (!process) throw std::runtime_error("the service's process cannot be opened");
     return tools::auto_kernel_handle(process);
@@ -154,19 +153,19 @@ void measure(const char* what, const char* unit_name, HANDLE service, long long 
             quarters.push_back(settled_working_set(service));
     }
     double end = quarters.back();
-    bench::row r;
-    r.bench = "10 service memory";
-    r.what = std::string(what);
-    r.unit = "MiB";
-    r.subject = "working set at the end";
-    r.subject_value = end;
-    r.baseline = "after " + std::to_string(warmup) + " to warm up";
-    r.baseline_value = start;
-    char note[160];
-    std::snprintf(note, sizeof note, "%.1f KiB per %s; after each quarter: ", (end - start) * 1024.0 / static_cast<double>(rounds),
-                  unit_name);
-    r.note = note + mib_list(quarters);
-    bench::print(r);
+    char per_unit[64];
+    std::snprintf(per_unit, sizeof per_unit, "%.1f KiB per %s; after each quarter: ",
+                  (end - start) * 1024.0 / static_cast<double>(rounds), unit_name);
+    bench::print({
+        .bench = "10 service memory",
+        .what = what,
+        .unit = "MiB",
+        .subject = "working set at the end",
+        .subject_value = end,
+        .baseline = "after " + std::to_string(warmup) + " to warm up",
+        .baseline_value = start,
+        .note = per_unit + mib_list(quarters),
+    });
 }
 
 }  // namespace

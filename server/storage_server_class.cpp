@@ -32,8 +32,8 @@ private:
     platform::reused_stubs stubs_{CLSID_ServerReusedStubs, {IID_IStorageFolder, IID_IStorageFile}};
     // Every interface the server hands out (the class object too, which each client's activation marshals
     // anew) stays registered from before the first client until after the factory and all it opened are gone
-    // (declared before the factory, it goes after it), so that no release on the service's one thread waits for calls that
-    // wait for that thread.
+    // (declared before the factory, it goes after it), so that no release on the service's one thread waits for
+    // calls that wait for that thread.
     platform::interface_registrations registrations_{IID_IClassFactory,  IID_IStorageServer, IID_IStorageElement,
                                                      IID_IStorageFolder, IID_IStorageFile,   IID_IElementEnum,
                                                      IID_IElementInfo,   IID_IStream};
